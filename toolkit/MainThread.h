@@ -1,0 +1,36 @@
+#pragma once
+// Hand-over of calls to the main thread. Other threads queue a call and block until the main
+// thread has run it during its message processing; the main thread serves the queue from its
+// event loop (through the wake-up hook) or while it waits for something (WaitUntil).
+#include <functional>
+#include <future>
+#include <thread>
+
+namespace MainThread {
+
+// Records the calling thread as the main thread. The thread that ran static initialisation is
+// bound until someone calls this.
+void Bind();
+std::thread::id Id();
+bool IsMainThread();
+
+// Queues fn for the main thread and returns at once; the future carries fn's end or exception.
+std::future<void> Post(std::function<void()> fn);
+// Runs fn on the main thread and returns after it has run; fn's exception is rethrown here.
+// On the main thread itself fn runs directly.
+void Send(const std::function<void()>& fn);
+
+// Runs every queued call; on any other thread it does nothing. Returns whether any ran.
+bool ServePending();
+
+// Called (on the posting thread) whenever a call has been queued, so the event loop can be
+// asked to serve it. Empty by default.
+void SetWakeUp(std::function<void()> wakeUp);
+
+// Blocks until done() holds. On the main thread queued calls are served meanwhile. done() is
+// tested under the queue's lock after every Notify(), so whoever makes it true must call
+// Notify() afterwards.
+void WaitUntil(const std::function<bool()>& done);
+void Notify();
+
+}  // namespace MainThread
