@@ -18,6 +18,10 @@ class TComThread : public TThread {
   // Returns false once the stop flag is set.
   bool ParkPoint() { return TThread::ParkPoint(); }
 
+  // The event thread running on the calling thread, or null on any other thread. The wait
+  // uses this rather than the port's field, which close clears while the thread still ends.
+  static TComThread* Current() noexcept;
+
  protected:
   void Execute() override;
 
