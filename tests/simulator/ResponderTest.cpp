@@ -191,6 +191,7 @@ TEST_F(ResponderTest, TemplateGoesOutAtTheEndOfTheFile) {
   for (int i = 1; i <= 2; ++i) {
     Deliver(DataRequest2);
     Poll();
+    ASSERT_EQ(Sink.Written.size(), static_cast<std::size_t>(i));
     EXPECT_EQ(Sink.Written.back(), FrameCardData(MakeTemplateImage()));
     EXPECT_EQ(Responder.CardsSent(), i);
   }
@@ -215,7 +216,7 @@ TEST_F(ResponderTest, FailedWriteLeavesTheRequestForTheNextPoll) {
 
     Sink.FailWrites = false;
     Poll();
-    EXPECT_EQ(Sink.Written.size(), 1u);
+    ASSERT_EQ(Sink.Written.size(), 1u);
     EXPECT_TRUE(Responder.ReceivedText().empty());
   }
   // The failed card attempt consumed line 1001; the retry sent 1002.
