@@ -161,7 +161,10 @@ class TCustomComPort : public TComponent {
     ApplyEventMask();
   }
   bool Configurable() const;  // open and not in design mode
-  void CloseSequence();
+  // The open device, or the platform's invalid-handle failure raised through CheckResult.
+  platform::IDevice& Device();
+  // Releases whatever is held even when a close step fails; never throws.
+  void ReleaseAll() noexcept;
   void WaitForCompletion(platform::IEvent* done, platform::TDirection direction,
                          std::uint32_t expected);
 
