@@ -1,7 +1,11 @@
 #pragma once
 // A scripted OS door for port tests: one line whose state outlives opens, a record of every
 // call, and failures injected per call name.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +26,7 @@ struct Line {
   std::uint32_t Mask = 0;
   bool PendingReads = false;   // reads and writes stay outstanding until completed
   bool PendingWrites = false;
+  std::uint32_t ShortBy = 0;   // immediate reads move this many bytes fewer than asked
 };
 
 class Event : public platform::IEvent {
@@ -47,7 +52,16 @@ class Device : public platform::IDevice {
   bool SetCommTimeouts(const platform::TCommTimeouts& t) override;
   bool PurgeComm(std::uint32_t flags) override;
   bool SetCommMask(std::uint32_t mask) override;
-  bool WaitCommEvent(std::uint32_t& events) override { events = 0; return true; }
+  // Blocks until the mask changes; runs on the event thread, so it touches only FMaskLock state.
+  bool WaitCommEvent(std::uint32_t& events) override {
+    std::unique_lock lock(FMaskLock);
+    const unsigned seen = FMaskChanges;
+    // Bounded, so a stop that slipped in before the wait began cannot hang a test.
+    FMaskChanged.wait_for(lock, std::chrono::milliseconds(100),
+                          [&] { return FMaskChanges != seen; });
+    events = 0;
+    return true;
+  }
   bool StartRead(void* buffer, std::uint32_t count, platform::IEvent& done) override;
   bool StartWrite(const void* buffer, std::uint32_t count, platform::IEvent& done) override;
   bool GetResult(platform::TDirection direction, std::uint32_t& moved) override;
@@ -61,6 +75,9 @@ class Device : public platform::IDevice {
  private:
   bool Call(const std::string& name);
   Platform& FOs;
+  std::mutex FMaskLock;
+  std::condition_variable FMaskChanged;
+  unsigned FMaskChanges = 0;
   void* FReadBuffer = nullptr;
   std::uint32_t FReadAsked = 0, FReadMoved = 0, FWriteMoved = 0;
   platform::IEvent* FReadDone = nullptr;
@@ -168,12 +185,17 @@ inline bool Device::PurgeComm(std::uint32_t flags) {
 inline bool Device::SetCommMask(std::uint32_t mask) {
   if (!Call("SetCommMask " + std::to_string(mask))) return false;
   FOs.L.Mask = mask;
+  {
+    std::lock_guard lock(FMaskLock);
+    ++FMaskChanges;
+  }
+  FMaskChanged.notify_all();
   return true;
 }
 inline bool Device::StartRead(void* buffer, std::uint32_t count, platform::IEvent& done) {
   if (!Call("StartRead " + std::to_string(count))) return false;
   FReadBuffer = buffer;
-  FReadAsked = count;
+  FReadAsked = count > FOs.L.ShortBy ? count - FOs.L.ShortBy : 0;
   FReadDone = &done;
   if (FOs.L.PendingReads) {
     FOs.SetLastError(platform::ErrorIoPending);
