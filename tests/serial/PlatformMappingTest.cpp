@@ -1,0 +1,219 @@
+// Pure mappings of the POSIX backend: control block onto termios, device names, priorities.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "serial/platform/DeviceNames.h"
+#include "serial/platform/PosixPriority.h"
+#include "serial/platform/PosixTermios.h"
+
+using namespace platform;
+
+namespace {
+
+TDeviceControlBlock Block(std::uint32_t rate = 9600) {
+  TDeviceControlBlock dcb;
+  dcb.BaudRate = rate;
+  dcb.Flags = fBinary | (DtrControlEnable << 4) | (RtsControlEnable << 12);
+  return dcb;
+}
+
+// A record as a terminal is found: cooked, echoing, translating CR.
+termios Cooked() {
+  termios tios{};
+  tios.c_iflag = ICRNL | IXON | BRKINT | IMAXBEL | PARMRK | INLCR | IGNCR | ISTRIP;
+  tios.c_oflag = OPOST | ONLCR;
+  tios.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+  tios.c_cflag = CS7 | PARENB | CRTSCTS;
+  return tios;
+}
+
+}  // namespace
+
+struct TRateCase {
+  std::uint32_t Rate;
+  speed_t Speed;  // B0: needs the arbitrary-rate path
+};
+
+class TermiosRate : public testing::TestWithParam<TRateCase> {};
+
+TEST_P(TermiosRate, MapsToSpeedConstantOrArbitraryRate) {
+  const TRateCase c = GetParam();
+  termios tios = Cooked();
+  std::uint32_t custom = 1;
+  ASSERT_EQ(DcbToTermios(Block(c.Rate), tios, custom), 0);
+  if (c.Speed == B0) {
+    EXPECT_EQ(custom, c.Rate);
+  } else {
+    EXPECT_EQ(custom, 0u);
+    EXPECT_EQ(cfgetospeed(&tios), c.Speed);
+    EXPECT_EQ(cfgetispeed(&tios), c.Speed);
+    EXPECT_EQ(TermiosToDcb(tios, RateOfSpeed(cfgetospeed(&tios))).BaudRate, c.Rate);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRate, TermiosRate,
+    testing::Values(TRateCase{110, B110}, TRateCase{300, B300}, TRateCase{600, B600},
+                    TRateCase{1200, B1200}, TRateCase{2400, B2400}, TRateCase{4800, B4800},
+                    TRateCase{9600, B9600}, TRateCase{10400, B0}, TRateCase{14400, B0},
+                    TRateCase{19200, B19200}, TRateCase{28800, B0}, TRateCase{38400, B38400},
+                    TRateCase{56000, B0}, TRateCase{57600, B57600},
+                    TRateCase{115200, B115200}, TRateCase{128000, B0},
+                    TRateCase{256000, B0}));
+
+struct TFormatCase {
+  const char* Name;
+  std::uint8_t ByteSize, Parity, StopBits;
+  tcflag_t Size, ParityBits;
+  bool TwoStop;
+};
+
+class TermiosFormat : public testing::TestWithParam<TFormatCase> {};
+
+TEST_P(TermiosFormat, SetsSizeParityAndStopBitsAndReadsThemBack) {
+  const TFormatCase c = GetParam();
+  TDeviceControlBlock dcb = Block();
+  dcb.ByteSize = c.ByteSize;
+  dcb.Parity = c.Parity;
+  dcb.StopBits = c.StopBits;
+  termios tios = Cooked();
+  std::uint32_t custom = 0;
+  ASSERT_EQ(DcbToTermios(dcb, tios, custom), 0);
+  EXPECT_EQ(tios.c_cflag & CSIZE, c.Size);
+  EXPECT_EQ(tios.c_cflag & (PARENB | PARODD | CMSPAR), c.ParityBits);
+  EXPECT_EQ((tios.c_cflag & CSTOPB) != 0, c.TwoStop);
+  const TDeviceControlBlock back = TermiosToDcb(tios, 9600);
+  EXPECT_EQ(back.ByteSize, c.ByteSize);
+  EXPECT_EQ(back.Parity, c.Parity);
+  // 1.5 stop bits go out as 2: there is nothing nearer in termios.
+  EXPECT_EQ(back.StopBits, c.StopBits == One5StopBits ? TwoStopBits : c.StopBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, TermiosFormat,
+    testing::Values(
+        TFormatCase{"db5_none_1", 5, NoParity, OneStopBit, CS5, 0, false},
+        TFormatCase{"db6_odd_2", 6, OddParity, TwoStopBits, CS6, PARENB | PARODD, true},
+        TFormatCase{"db7_even_1", 7, EvenParity, OneStopBit, CS7, PARENB, false},
+        TFormatCase{"db8_mark_1", 8, MarkParity, OneStopBit, CS8, PARENB | CMSPAR | PARODD,
+                    false},
+        TFormatCase{"db8_space_15", 8, SpaceParity, One5StopBits, CS8, PARENB | CMSPAR, true},
+        TFormatCase{"db8_none_2", 8, NoParity, TwoStopBits, CS8, 0, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TFlowCase {
+  const char* Name;
+  std::uint32_t Flags;
+  tcflag_t IFlags;  // of IXON | IXOFF | INPCK
+  bool RtsCts;
+};
+
+class TermiosFlow : public testing::TestWithParam<TFlowCase> {};
+
+TEST_P(TermiosFlow, FlowControlLandsInTheRightFlagWord) {
+  const TFlowCase c = GetParam();
+  TDeviceControlBlock dcb = Block();
+  dcb.Flags = c.Flags;
+  termios tios = Cooked();
+  std::uint32_t custom = 0;
+  ASSERT_EQ(DcbToTermios(dcb, tios, custom), 0);
+  EXPECT_EQ(tios.c_iflag & (IXON | IXOFF | INPCK), c.IFlags);
+  // Hardware handshake is a control-mode flag, never an input flag.
+  EXPECT_EQ((tios.c_cflag & CRTSCTS) != 0, c.RtsCts);
+  EXPECT_EQ(tios.c_iflag & CRTSCTS, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, TermiosFlow,
+    testing::Values(TFlowCase{"none", fBinary, 0, false},
+                    TFlowCase{"xonxoff_out", fBinary | fOutX, IXON, false},
+                    TFlowCase{"xonxoff_in", fBinary | fInX, IXOFF, false},
+                    TFlowCase{"xonxoff_both", fBinary | fOutX | fInX, IXON | IXOFF, false},
+                    TFlowCase{"cts_out", fBinary | fOutxCtsFlow, 0, true},
+                    TFlowCase{"rts_handshake", fBinary | (RtsControlHandshake << 12), 0, true},
+                    TFlowCase{"rts_toggle", fBinary | (RtsControlToggle << 12), 0, false},
+                    TFlowCase{"check_parity", fBinary | fParity, INPCK, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Termios, LineIsFullyRawWhateverItWasBefore) {
+  termios tios = Cooked();
+  std::uint32_t custom = 0;
+  ASSERT_EQ(DcbToTermios(Block(), tios, custom), 0);
+  EXPECT_EQ(tios.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | PARMRK | ISTRIP | BRKINT |
+                            IMAXBEL),
+            0u);
+  EXPECT_EQ(tios.c_oflag & OPOST, 0u);
+  EXPECT_EQ(tios.c_lflag & (ICANON | ECHO | ECHOE | ISIG | IEXTEN), 0u);
+  EXPECT_NE(tios.c_cflag & CREAD, 0u);
+  EXPECT_NE(tios.c_cflag & CLOCAL, 0u);
+}
+
+TEST(Termios, SpecialCharactersGoToStartAndStop) {
+  TDeviceControlBlock dcb = Block();
+  dcb.XonChar = 0x05;
+  dcb.XoffChar = 0x06;
+  termios tios = Cooked();
+  std::uint32_t custom = 0;
+  ASSERT_EQ(DcbToTermios(dcb, tios, custom), 0);
+  EXPECT_EQ(tios.c_cc[VSTART], 0x05);
+  EXPECT_EQ(tios.c_cc[VSTOP], 0x06);
+}
+
+TEST(Termios, RefusesWhatNoLineCanTakeWithoutTouchingTheRecord) {
+  struct TCase {
+    const char* What;
+    void (*Spoil)(TDeviceControlBlock&);
+  } cases[] = {
+      {"4 data bits", [](TDeviceControlBlock& d) { d.ByteSize = 4; }},
+      {"9 data bits", [](TDeviceControlBlock& d) { d.ByteSize = 9; }},
+      {"XOn equal to XOff", [](TDeviceControlBlock& d) { d.XonChar = d.XoffChar = 0x11; }},
+      {"parity 5", [](TDeviceControlBlock& d) { d.Parity = 5; }},
+      {"stop bits 3", [](TDeviceControlBlock& d) { d.StopBits = 3; }},
+      {"rate 0", [](TDeviceControlBlock& d) { d.BaudRate = 0; }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TDeviceControlBlock dcb = Block();
+    c.Spoil(dcb);
+    termios tios = Cooked();
+    const termios before = tios;
+    std::uint32_t custom = 0;
+    EXPECT_EQ(DcbToTermios(dcb, tios, custom), EINVAL);
+    EXPECT_EQ(tios.c_cflag, before.c_cflag);
+    EXPECT_EQ(tios.c_iflag, before.c_iflag);
+  }
+}
+
+TEST(DeviceNames, ComNamesMapToSerialPortsOthersPassUnchanged) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"COM1", "/dev/ttyS0"},
+      {"COM2", "/dev/ttyS1"},
+      {"COM10", "/dev/ttyS9"},
+      {"\\\\.\\COM10", "/dev/ttyS9"},
+      {"\\\\.\\COM3", "/dev/ttyS2"},
+      {"COM0", "COM0"},
+      {"COM", "COM"},
+      {"COM1a", "COM1a"},
+      {"com1", "com1"},
+      {"COM01", "COM01"},
+      {"\\\\.\\pipe", "\\\\.\\pipe"},
+      {"/dev/pts/3", "/dev/pts/3"},
+      {"virtual:A", "virtual:A"},
+      {"", ""},
+  };
+  for (const auto& [given, expected] : cases) EXPECT_EQ(NativeDeviceName(given), expected) << given;
+}
+
+TEST(Priority, ClassesMapToNiceValuesAndBack) {
+  const std::pair<std::int32_t, int> cases[] = {{IdlePriorityClass, 19},
+                                                {NormalPriorityClass, 0},
+                                                {HighPriorityClass, -10},
+                                                {RealtimePriorityClass, -20}};
+  for (const auto& [cls, nice] : cases) {
+    EXPECT_EQ(NiceOfPriorityClass(cls), nice);
+    EXPECT_EQ(PriorityClassOfNice(nice), cls);
+  }
+  EXPECT_EQ(PriorityClassOfNice(5), NormalPriorityClass);
+  EXPECT_EQ(PriorityClassOfNice(12), IdlePriorityClass);
+}

@@ -1,0 +1,339 @@
+// The POSIX backend on real pseudo-terminals: our device opens the slave side, the test
+// plays the far end on the master.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "serial/platform/ManualEvent.h"
+#include "serial/platform/PosixPlatform.h"
+#include "toolkit/ByteString.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TPty {
+  int Master = -1;
+  std::string SlaveName;
+  TPty() {
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
+    SlaveName = name;
+    ::close(slave);  // only the device under test keeps the slave open
+    termios tios{};
+    ::tcgetattr(Master, &tios);
+    ::cfmakeraw(&tios);
+    ::tcsetattr(Master, TCSANOW, &tios);
+  }
+  ~TPty() { CloseMaster(); }
+  void CloseMaster() {
+    if (Master >= 0) ::close(Master);
+    Master = -1;
+  }
+  void Send(const ByteString& bytes) const {
+    ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Reads exactly n bytes from the master, waiting at most 5 s.
+  ByteString Receive(std::size_t n) const {
+    ByteString got;
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (got.size() < n && std::chrono::steady_clock::now() < end) {
+      pollfd p{Master, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buffer[65536];
+      const ssize_t r = ::read(Master, buffer, std::min(sizeof buffer, n - got.size()));
+      if (r > 0) got.append(buffer, static_cast<std::size_t>(r));
+    }
+    return got;
+  }
+};
+
+ByteString AllBytes() {
+  ByteString s;
+  for (int i = 0; i < 256; ++i) s.push_back(static_cast<char>(i));
+  return s;
+}
+
+class PosixPty : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(FPty.SlaveName.empty()) << "no pty available";
+    FDevice = FPlatform.Open(FPty.SlaveName);
+    ASSERT_NE(FDevice, nullptr) << FPlatform.ErrorText(FPlatform.GetLastError());
+    TDeviceControlBlock dcb;
+    ASSERT_TRUE(FDevice->GetCommState(dcb));
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NoParity;
+    dcb.StopBits = OneStopBit;
+    ASSERT_TRUE(FDevice->SetCommState(dcb)) << FPlatform.GetLastError();
+  }
+
+  bool ReadAll(ByteString& into, std::uint32_t count, std::uint32_t& moved) {
+    into.assign(count, '\0');
+    TManualEvent done;
+    done.Reset();
+    if (!FDevice->StartRead(into.data(), count, done) && errno != ErrorIoPending) return false;
+    const bool ok = FDevice->GetResult(TDirection::Read, moved);
+    EXPECT_TRUE(done.IsSet());
+    into.resize(moved);
+    return ok;
+  }
+
+  TPosixPlatform FPlatform;
+  TPty FPty;
+  std::unique_ptr<IDevice> FDevice;
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+TEST(PosixOpen, MissingDeviceAndSecondOpenerFailWithSystemCodes) {
+  TPosixPlatform platform;
+  errno = 0;
+  EXPECT_EQ(platform.Open("/dev/korvex-no-such-device"), nullptr);
+  EXPECT_EQ(platform.GetLastError(), ENOENT);
+  EXPECT_EQ(platform.ErrorText(ENOENT), "No such file or directory");
+
+  TPty pty;
+  ASSERT_FALSE(pty.SlaveName.empty());
+  auto first = platform.Open(pty.SlaveName);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(platform.Open(pty.SlaveName), nullptr);
+  EXPECT_EQ(platform.GetLastError(), EBUSY);
+  EXPECT_EQ(platform.ErrorText(EBUSY), "Device or resource busy");
+  // Released on close: the next opener gets it.
+  first.reset();
+  EXPECT_NE(platform.Open(pty.SlaveName), nullptr) << platform.GetLastError();
+}
+
+TEST(PosixOpen, NonTerminalIsRefusedAndPermissionTextCarriesHint) {
+  TPosixPlatform platform;
+  EXPECT_EQ(platform.Open("/dev/null"), nullptr);
+  EXPECT_EQ(platform.GetLastError(), ENOTTY);
+  const std::string text = platform.ErrorText(EACCES);
+  EXPECT_EQ(text.rfind("Permission denied", 0), 0u);
+  EXPECT_NE(text.find("dialout"), std::string::npos);
+}
+
+TEST_F(PosixPty, EveryByteValuePassesUntouchedBothWays) {
+  const ByteString all = AllBytes() + MakeBytes({0x0D, 0x0A, 0x11, 0x13, 0x0D, 0x03, 0x7F});
+  FPty.Send(all);
+  ByteString got;
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(ReadAll(got, static_cast<std::uint32_t>(all.size()), moved));
+  EXPECT_EQ(got, all);
+
+  TManualEvent done;
+  done.Reset();
+  const bool atOnce = FDevice->StartWrite(all.data(), static_cast<std::uint32_t>(all.size()), done);
+  ASSERT_TRUE(atOnce || errno == ErrorIoPending);
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Write, moved));
+  EXPECT_EQ(moved, all.size());
+  EXPECT_EQ(FPty.Receive(all.size()), all);
+}
+
+TEST_F(PosixPty, WriteOwnsItsBytesAndReturnsBeforeTheyAreRead) {
+  // More than the pty holds, so the write is still running when the buffer goes.
+  constexpr std::size_t size = 1 << 20;
+  auto source = std::make_unique<ByteString>(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) (*source)[i] = static_cast<char>(i * 7 + i / 251);
+  const ByteString expected = *source;
+  TManualEvent done;
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartWrite(source->data(), size, done));
+  EXPECT_EQ(errno, ErrorIoPending);
+  std::fill(source->begin(), source->end(), 'X');
+  source.reset();
+  EXPECT_FALSE(done.IsSet());
+  EXPECT_EQ(FPty.Receive(size), expected);
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Write, moved));
+  EXPECT_EQ(moved, size);
+  EXPECT_TRUE(done.IsSet());
+}
+
+TEST_F(PosixPty, ReadTimeoutsCutTheReadShort) {
+  struct TCase {
+    const char* What;
+    TCommTimeouts Timeouts;
+    std::uint32_t Count;
+    std::size_t Sent;
+    std::chrono::milliseconds AtLeast;
+  } cases[] = {
+      {"total constant", {0, 0, 200}, 10, 3, 150ms},
+      {"total multiplier", {0, 20, 0}, 10, 2, 150ms},
+      {"interval after first byte", {50, 0, 0}, 10, 4, 30ms},
+      {"whatever waits, at once", {0xFFFFFFFF, 0, 0}, 10, 5, 0ms},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    ASSERT_TRUE(FDevice->SetCommTimeouts(c.Timeouts));
+    FPty.Send(ByteString(c.Sent, 'a'));
+    std::this_thread::sleep_for(20ms);  // let the bytes reach the slave
+    const auto start = std::chrono::steady_clock::now();
+    ByteString got;
+    std::uint32_t moved = 0;
+    ASSERT_TRUE(ReadAll(got, c.Count, moved));
+    EXPECT_EQ(moved, c.Sent);
+    EXPECT_EQ(got, ByteString(c.Sent, 'a'));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, c.AtLeast);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  }
+}
+
+TEST_F(PosixPty, PurgeEndsPendingReadWhichThenFails) {
+  ByteString buffer(16, '\0');
+  TManualEvent done;
+  done.Reset();
+  ASSERT_FALSE(FDevice->StartRead(buffer.data(), 16, done));
+  ASSERT_EQ(errno, ErrorIoPending);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(done.IsSet());
+  ASSERT_TRUE(FDevice->PurgeComm(PurgeRxAbort | PurgeRxClear));
+  // Ended by the time the purge returns, so nobody finds it outstanding afterwards.
+  EXPECT_TRUE(done.IsSet());
+  std::uint32_t moved = 99;
+  EXPECT_FALSE(FDevice->GetResult(TDirection::Read, moved));
+  EXPECT_EQ(errno, ECANCELED);
+  EXPECT_EQ(moved, 0u);
+  // The direction is usable again.
+  FPty.Send("ok");
+  ByteString got;
+  ASSERT_TRUE(ReadAll(got, 2, moved));
+  EXPECT_EQ(got, "ok");
+}
+
+TEST_F(PosixPty, WaitEndsOnMaskChangeAndReportsWaitingBytes) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
+  std::atomic<std::uint32_t> reported{0xFFFF};
+  std::thread waiter([&] {
+    std::uint32_t events = 0xFFFF;
+    FDevice->WaitCommEvent(events);
+    reported = events;
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(reported.load(), 0xFFFFu);  // nothing happened yet
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar | EvTxEmpty));
+  waiter.join();
+  EXPECT_EQ(reported.load(), 0u);
+
+  // Bytes that arrived while nobody waited are reported by the next wait.
+  FPty.Send("x");
+  std::this_thread::sleep_for(20ms);
+  std::uint32_t events = 0;
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  EXPECT_EQ(events, EvRxChar);
+  std::uint32_t errors = 1, inQueue = 0;
+  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
+  EXPECT_EQ(inQueue, 1u);
+  EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(PosixPty, WriteDrainedIsReportedOnce) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvTxEmpty));
+  TManualEvent done;
+  done.Reset();
+  const ByteString bytes = "abc";
+  FDevice->StartWrite(bytes.data(), 3, done);
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Write, moved));
+  std::uint32_t events = 0;
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  EXPECT_EQ(events, EvTxEmpty);
+  // Not again without a new write: this wait lasts until the mask changes.
+  std::thread changer([&] {
+    std::this_thread::sleep_for(100ms);
+    FDevice->SetCommMask(EvTxEmpty);
+  });
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  changer.join();
+  EXPECT_EQ(events, 0u);
+}
+
+TEST_F(PosixPty, ModemStatusOfPtyIsNoLineOn) {
+  std::uint32_t status = 0xFF;
+  ASSERT_TRUE(FDevice->GetCommModemStatus(status));
+  EXPECT_EQ(status, 0u);
+}
+
+TEST_F(PosixPty, StateKeepsFieldsTermiosCannotHold) {
+  TDeviceControlBlock dcb;
+  ASSERT_TRUE(FDevice->GetCommState(dcb));
+  dcb.BaudRate = 14400;  // an arbitrary rate
+  dcb.Flags |= fDsrSensitivity | fTXContinueOnXoff | fNull | fAbortOnError | fErrorChar |
+               (DtrControlHandshake << 4);
+  dcb.ErrorChar = '?';
+  dcb.EvtChar = 0x7E;
+  dcb.XonLim = 100;
+  dcb.XoffLim = 200;
+  dcb.StopBits = One5StopBits;
+  ASSERT_TRUE(FDevice->SetCommState(dcb)) << errno;
+  TDeviceControlBlock back;
+  ASSERT_TRUE(FDevice->GetCommState(back));
+  EXPECT_EQ(back, dcb);
+
+  TDeviceControlBlock same = dcb;
+  same.XoffChar = same.XonChar;
+  EXPECT_FALSE(FDevice->SetCommState(same));
+  EXPECT_EQ(errno, EINVAL);
+  ASSERT_TRUE(FDevice->GetCommState(back));
+  EXPECT_EQ(back, dcb);  // a refused block changes nothing
+}
+
+TEST_F(PosixPty, VanishedPeerNeitherSpinsNorInventsEvents) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar | EvTxEmpty | EvCts | EvErr));
+  std::atomic<std::uint32_t> reported{0xFFFF};
+  std::atomic<int> wakeups{0};
+  std::thread waiter([&] {
+    std::uint32_t events = 0xFFFF;
+    // Like the event thread: wait again after each wake-up; 0 means the mask changed.
+    for (;;) {
+      FDevice->WaitCommEvent(events);
+      ++wakeups;
+      if (events == 0) break;
+      reported = events;
+    }
+  });
+  std::this_thread::sleep_for(50ms);
+  FPty.CloseMaster();
+  const double cpuBefore = CpuSeconds();
+  std::this_thread::sleep_for(1s);
+  const double cpu = CpuSeconds() - cpuBefore;
+  EXPECT_LT(cpu, 0.3) << "the wait spins on a vanished peer";
+  EXPECT_EQ(reported.load(), 0xFFFFu) << "an event that did not happen was reported";
+  ASSERT_TRUE(FDevice->SetCommMask(0));
+  waiter.join();
+  EXPECT_EQ(wakeups.load(), 1);
+
+  // Once gone, transfers and the queue count fail rather than report success.
+  std::uint32_t errors = 0;
+  EXPECT_FALSE(FDevice->ClearCommError(errors, nullptr));
+  EXPECT_EQ(errno, EIO);
+  ByteString got;
+  std::uint32_t moved = 0;
+  EXPECT_FALSE(ReadAll(got, 4, moved));
+  EXPECT_EQ(errno, EIO);
+  // The device can still be purged and closed.
+  EXPECT_TRUE(FDevice->PurgeComm(PurgeRxAbort | PurgeRxClear | PurgeTxAbort | PurgeTxClear));
+}
