@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -99,6 +100,11 @@ class PosixPty : public testing::Test {
   std::unique_ptr<IDevice> FDevice;
 };
 
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                std::filesystem::directory_iterator()));
+}
+
 double CpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -119,8 +125,10 @@ TEST(PosixOpen, MissingDeviceAndSecondOpenerFailWithSystemCodes) {
   ASSERT_FALSE(pty.SlaveName.empty());
   auto first = platform.Open(pty.SlaveName);
   ASSERT_NE(first, nullptr);
+  const std::size_t before = OpenDescriptors();
   EXPECT_EQ(platform.Open(pty.SlaveName), nullptr);
   EXPECT_EQ(platform.GetLastError(), EBUSY);
+  EXPECT_EQ(OpenDescriptors(), before) << "a refused open left a descriptor behind";
   EXPECT_EQ(platform.ErrorText(EBUSY), "Device or resource busy");
   // Released on close: the next opener gets it.
   first.reset();
@@ -336,4 +344,31 @@ TEST_F(PosixPty, VanishedPeerNeitherSpinsNorInventsEvents) {
   EXPECT_EQ(errno, EIO);
   // The device can still be purged and closed.
   EXPECT_TRUE(FDevice->PurgeComm(PurgeRxAbort | PurgeRxClear | PurgeTxAbort | PurgeTxClear));
+}
+
+TEST_F(PosixPty, WriteToStalledPeerEndsByTimeoutOrPurge) {
+  // The far end reads nothing, so a large write cannot finish by itself.
+  constexpr std::uint32_t size = 1 << 20;
+  const ByteString bytes(size, 'w');
+  std::uint32_t moved = 0;
+
+  ASSERT_TRUE(FDevice->SetCommTimeouts({0, 0, 0, 0, 150}));
+  TManualEvent done;
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartWrite(bytes.data(), size, done));
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Write, moved));
+  EXPECT_LT(moved, size);  // cut short: success with fewer bytes
+  EXPECT_TRUE(done.IsSet());
+
+  ASSERT_TRUE(FDevice->SetCommTimeouts({}));
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartWrite(bytes.data(), size, done));
+  // A second transfer of the same direction is refused while one runs.
+  TManualEvent other;
+  EXPECT_FALSE(FDevice->StartWrite(bytes.data(), 1, other));
+  EXPECT_EQ(errno, EBUSY);
+  ASSERT_TRUE(FDevice->PurgeComm(PurgeTxAbort | PurgeTxClear));
+  EXPECT_TRUE(done.IsSet());
+  EXPECT_FALSE(FDevice->GetResult(TDirection::Write, moved));
+  EXPECT_EQ(errno, ECANCELED);
 }

@@ -209,7 +209,7 @@ TEST_F(VirtualLine, ModemLinesAndLineErrorsRaiseMaskedEvents) {
   EXPECT_EQ(errors, 0u);  // cleared by the read before
 }
 
-TEST_F(VirtualLine, WaitEndsOnMaskChangeAndOnClose) {
+TEST_F(VirtualLine, WaitEndsOnMaskChangeAndReportsOnlyMaskedEvents) {
   ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
   EXPECT_EQ(WaitWhile([&] { FDevice->SetCommMask(EvRxChar | EvTxEmpty); }), 0u);
   EXPECT_EQ(WaitWhile([&] { FLine->Send("z"); }), EvRxChar);
