@@ -1,0 +1,84 @@
+#pragma once
+// The main window: serial settings, the open/close toggle, the send line, the simulator's
+// controls, the two panes, the help text and the status bar; it owns the port and the timers.
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "serial/ComPort.h"
+#include "simulator/PunchFile.h"
+#include "toolkit/ByteString.h"
+#include "ui_main.h"
+
+class QLabel;
+
+enum class TCloseAction : std::uint8_t { caNone, caHide, caFree, caMinimize };
+
+// The punch file, global to the window's module.
+extern TPunchFile PunchFile;
+
+class TFormComPort : public QWidget, public TObject {
+  Q_OBJECT
+
+ public:
+  // Builds the window from its stored layout, then runs FormCreate; a failure there is shown
+  // in the standard error box and the window is still built.
+  explicit TFormComPort(QWidget* parent = nullptr);
+  ~TFormComPort() override;
+
+  // Controls, reached by their names.
+  Ui::TFormComPort Ui;
+  // Non-visual parts.
+  std::unique_ptr<TComPort> ComPort;
+  QTimer Timer1;
+  QTimer TimerCardIn;
+
+  // Fields.
+  std::int32_t ReadBytes = 0;
+  std::int32_t WriteBytes = 0;
+  std::int32_t CardsSent = 0;
+  ByteString ReceivedText;
+
+  // Handlers.
+  void FormCreate(TObject* Sender);
+  void FormClose(TObject* Sender, TCloseAction& Action);
+  void ComboBoxDeviceNameChange(TObject* Sender);
+  void ComboBoxBaudRateChange(TObject* Sender);
+  void ComboBoxDataBitsChange(TObject* Sender);
+  void ComboBoxStopBitsChange(TObject* Sender);
+  void ComboBoxParityChange(TObject* Sender);
+  void SpeedButtonOpenCloseClick(TObject* Sender);
+  void SpeedButtonSendClick(TObject* Sender);
+  void ComPortCTSChange(TObject* Sender);
+  void ComPortDSRChange(TObject* Sender);
+  void ComPortRing(TObject* Sender);
+  void ComPortRLSDChange(TObject* Sender);
+  void ComPortAfterWrite(TObject* Sender, void* Buffer, std::int32_t Length,
+                         bool WaitOnCompletion);
+  void ComPortLineError(TObject* Sender, TLineErrors LineErrors);
+  void ComPortError(TCustomComPort* Port, EComError& E, TComAction& Action);
+
+  // Operations.
+  void AddReadBytes(std::int32_t Count);
+  void AddWriteBytes(std::int32_t Count);
+  void ShowModemStatus();
+
+  // Status bar panel 0..6.
+  QLabel* StatusPanel(int index) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BindHandlers();
+  void ApplyFont();
+
+  bool FShownOnce = false;
+  // Port error texts whose dialog is open now: a failure repeating at every timer tick while
+  // its dialog waits for "OK" is not stacked a second time.
+  std::set<std::string> FOpenErrorTexts;
+};
