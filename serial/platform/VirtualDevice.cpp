@@ -112,6 +112,11 @@ bool TVirtualDevice::WaitCommEvent(std::uint32_t& events) {
 
 bool TVirtualDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) {
   KORVEX_VIRTUAL_CALL("StartRead");
+  if (line.FGone) {
+    done.Set();
+    errno = EIO;
+    return false;
+  }
   if (line.FRead.Running) {
     errno = EBUSY;
     return false;
@@ -138,6 +143,11 @@ bool TVirtualDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) 
 
 bool TVirtualDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& done) {
   KORVEX_VIRTUAL_CALL("StartWrite");
+  if (line.FGone) {
+    done.Set();
+    errno = EIO;
+    return false;
+  }
   if (line.FWrite.Running) {
     errno = EBUSY;
     return false;
@@ -177,6 +187,10 @@ bool TVirtualDevice::GetResult(TDirection direction, std::uint32_t& moved) {
 bool TVirtualDevice::ClearCommError(std::uint32_t& errors, std::uint32_t* inQueue) {
   errors = 0;
   KORVEX_VIRTUAL_CALL("ClearCommError");
+  if (line.FGone) {
+    errno = EIO;
+    return false;
+  }
   errors = std::exchange(line.FErrors, 0);
   if (inQueue) *inQueue = static_cast<std::uint32_t>(line.FInput.size());
   return true;

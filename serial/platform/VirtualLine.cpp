@@ -28,6 +28,7 @@ bool TVirtualLine::Injected(const char* call) {
 }
 
 void TVirtualLine::Raise(std::uint32_t events) {
+  if (FGone) return;
   // Events outside the mask are not kept, as a driver does not watch for them.
   FEvents |= events & FMask;
   FChanged.notify_all();
@@ -60,7 +61,7 @@ void TVirtualLine::CompleteWrite() {
 
 void TVirtualLine::Send(const ByteString& bytes) {
   std::lock_guard lock(FLock);
-  if (bytes.empty()) return;
+  if (bytes.empty() || FGone) return;
   FInput += bytes;
   std::uint32_t events = EvRxChar;
   if (bytes.find(FDeviceDcb.EvtChar) != ByteString::npos) events |= EvRxFlag;
@@ -95,6 +96,14 @@ void TVirtualLine::InjectLineErrors(std::uint32_t errors) {
   std::lock_guard lock(FLock);
   FErrors |= errors;
   Raise(EvErr | ((errors & CeBreak) ? EvBreak : 0));
+}
+
+void TVirtualLine::Vanish() {
+  std::lock_guard lock(FLock);
+  FGone = true;
+  FEvents = 0;
+  if (FRead.Running) Complete(FRead, EIO);
+  if (FWrite.Running) Complete(FWrite, EIO);
 }
 
 void TVirtualLine::RaiseEvents(std::uint32_t events) {

@@ -40,6 +40,9 @@ class TVirtualLine {
   void InjectLineErrors(std::uint32_t errors);
   // Any EV_* bits, as if the device had seen them.
   void RaiseEvents(std::uint32_t events);
+  // The device is unplugged: pending transfers, later transfers and the queue count fail
+  // with EIO, waits report nothing more until the mask changes; purging and closing work.
+  void Vanish();
 
   // The control block the device holds, as GetCommState reads it.
   void SetDeviceState(const TDeviceControlBlock& dcb);
@@ -85,6 +88,7 @@ class TVirtualLine {
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
   bool FOpen = false;
+  bool FGone = false;
   ByteString FInput, FOutput;
   bool FHoldWrites = false;
   std::uint32_t FModem = 0, FErrors = 0, FEvents = 0, FMask = 0;

@@ -220,3 +220,35 @@ TEST_F(VirtualLine, WaitEndsOnMaskChangeAndReportsOnlyMaskedEvents) {
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(FLine->LastMask(), EvRxChar | EvTxEmpty);
 }
+
+TEST_F(VirtualLine, VanishedDeviceFailsTransfersAndWaitsOnlyForMaskChange) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar | EvCts));
+  char buffer[4];
+  TManualEvent done;
+  done.Reset();
+  ASSERT_FALSE(FDevice->StartRead(buffer, 4, done));
+  FLine->Send("ab");
+  FLine->Vanish();
+  EXPECT_TRUE(done.IsSet());
+  std::uint32_t moved = 0;
+  EXPECT_FALSE(FDevice->GetResult(TDirection::Read, moved));
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(moved, 2u);
+
+  // Nothing happens on a vanished line, whatever the test end does.
+  EXPECT_EQ(WaitWhile([&] {
+              FLine->Send("x");
+              FLine->SetModemLines(MsCtsOn);
+              std::this_thread::sleep_for(50ms);
+              FDevice->SetCommMask(0);
+            }),
+            0u);
+  std::uint32_t errors = 0;
+  EXPECT_FALSE(FDevice->ClearCommError(errors, nullptr));
+  EXPECT_EQ(errno, EIO);
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartWrite("z", 1, done));
+  EXPECT_EQ(errno, EIO);
+  EXPECT_TRUE(done.IsSet());
+  EXPECT_TRUE(FDevice->PurgeComm(PurgeRxAbort | PurgeRxClear | PurgeTxAbort | PurgeTxClear));
+}
