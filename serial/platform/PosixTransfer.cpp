@@ -181,6 +181,7 @@ int TPosixTransfer::Transfer(TJob& job) {
     if (fds[1].revents & POLLIN) {
       std::lock_guard lock(FLock);
       if (FCancel || FQuit) return ECANCELED;
+      Drain(FWake.Get());  // a stale signal must not turn this loop into a spin
     }
     if (r == 0) continue;  // the deadline check above ends the transfer
     if (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) {
