@@ -1,7 +1,6 @@
 #include "serial/platform/PosixDevice.h"
 
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -63,11 +62,9 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
     if (!(lines & TIOCM_DTR)) device->FDcb.Flags &= ~fDtrControlMask;
     if (!(lines & TIOCM_RTS) && !(tios.c_cflag & CRTSCTS)) device->FDcb.Flags &= ~fRtsControlMask;
   }
-  serial_icounter_struct counts{};
-  if (::ioctl(device->FFd.Get(), TIOCGICOUNT, &counts) == 0) {
-    device->FCountsErrors = true;
-    device->FCounts = {counts.frame, counts.overrun, counts.parity, counts.brk,
-                       counts.buf_overrun};
+  if (ReadLineCounts(device->FFd.Get(), device->FErrorCounts)) {
+    device->FCountsLines = true;
+    device->FEventCounts = device->FErrorCounts;
   }
   errno = 0;
   return device;
@@ -199,6 +196,17 @@ std::uint32_t TPosixDevice::PendingEvents(std::uint32_t mask, int& pollTimeout) 
       pollTimeout = static_cast<int>(static_cast<std::uint64_t>(queued) * 10000 / rate) + 1;
     }
   }
+  // Line changes and errors are noticed whenever the wait wakes, errors come with the bytes
+  // that carried them; a change of a modem line alone does not wake it.
+  TLineCounts now;
+  if (FCountsLines && (mask & (EvCts | EvDsr | EvRing | EvRlsd | EvBreak | EvErr)) &&
+      ReadLineCounts(FFd.Get(), now)) {
+    const std::uint32_t lineEvents = LineEventsBetween(FEventCounts, now) & mask;
+    if (lineEvents) {
+      events |= lineEvents;
+      FEventCounts = now;
+    }
+  }
   return events;
 }
 
@@ -309,16 +317,10 @@ bool TPosixDevice::GetResult(TDirection direction, std::uint32_t& moved) {
 }
 
 std::uint32_t TPosixDevice::LineErrors() {
-  if (!FCountsErrors) return 0;
-  serial_icounter_struct now{};
-  if (::ioctl(FFd.Get(), TIOCGICOUNT, &now) != 0) return 0;
-  std::uint32_t errors = 0;
-  if (now.frame != FCounts.Frame) errors |= CeFrame;
-  if (now.overrun != FCounts.Overrun) errors |= CeOverrun;
-  if (now.parity != FCounts.Parity) errors |= CeRxParity;
-  if (now.brk != FCounts.Brk) errors |= CeBreak;
-  if (now.buf_overrun != FCounts.BufOverrun) errors |= CeRxOver;
-  FCounts = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun};
+  TLineCounts now;
+  if (!FCountsLines || !ReadLineCounts(FFd.Get(), now)) return 0;
+  const std::uint32_t errors = LineErrorsBetween(FErrorCounts, now);
+  FErrorCounts = now;
   return errors;
 }
 

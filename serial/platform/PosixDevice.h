@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/platform/Platform.h"
+#include "serial/platform/PosixLineCounts.h"
 #include "serial/platform/PosixTransfer.h"
 #include "serial/platform/UniqueFd.h"
 
@@ -52,10 +53,9 @@ class TPosixDevice : public IDevice {
   std::uint32_t FMask = 0;
   std::uint64_t FMaskGeneration = 0;
   bool FTxPending = false;  // bytes written since the last EV_TXEMPTY
-  bool FCountsErrors = false;
-  struct TCounts {
-    int Frame = 0, Overrun = 0, Parity = 0, Brk = 0, BufOverrun = 0;
-  } FCounts;
+  bool FCountsLines = false;  // the driver counts line changes and errors
+  TLineCounts FErrorCounts;   // as of the last ClearCommError
+  TLineCounts FEventCounts;   // as of the last reported wait
 };
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "serial/platform/DeviceNames.h"
+#include "serial/platform/PosixLineCounts.h"
 #include "serial/platform/PosixPriority.h"
 #include "serial/platform/PosixTermios.h"
 
@@ -216,4 +217,32 @@ TEST(Priority, ClassesMapToNiceValuesAndBack) {
   }
   EXPECT_EQ(PriorityClassOfNice(5), NormalPriorityClass);
   EXPECT_EQ(PriorityClassOfNice(12), IdlePriorityClass);
+}
+
+TEST(LineCounts, CountedChangesBecomeErrorBitsAndEvents) {
+  struct TCase {
+    const char* What;
+    int TLineCounts::*Field;
+    std::uint32_t Errors, Events;
+  } cases[] = {
+      {"frame", &TLineCounts::Frame, CeFrame, EvErr},
+      {"overrun", &TLineCounts::Overrun, CeOverrun, EvErr},
+      {"parity", &TLineCounts::Parity, CeRxParity, EvErr},
+      {"buffer overrun", &TLineCounts::BufOverrun, CeRxOver, EvErr},
+      {"break", &TLineCounts::Break, CeBreak, EvBreak},
+      {"cts", &TLineCounts::Cts, 0, EvCts},
+      {"dsr", &TLineCounts::Dsr, 0, EvDsr},
+      {"ring", &TLineCounts::Ring, 0, EvRing},
+      {"carrier", &TLineCounts::Rlsd, 0, EvRlsd},
+  };
+  const TLineCounts before{3, 1, 4, 1, 5, 9, 2, 6, 5};
+  EXPECT_EQ(LineErrorsBetween(before, before), 0u);
+  EXPECT_EQ(LineEventsBetween(before, before), 0u);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TLineCounts after = before;
+    after.*c.Field += 2;
+    EXPECT_EQ(LineErrorsBetween(before, after), c.Errors);
+    EXPECT_EQ(LineEventsBetween(before, after), c.Events);
+  }
 }
