@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <algorithm>
+#include <climits>
 
 #include "serial/StoredDescription.h"
 #include "toolkit/qt/Guarded.h"
@@ -28,7 +30,7 @@ QString ModemText(const char* name, bool on) {
 
 }  // namespace
 
-TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent) {
+TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent), Responder(*this, PunchFile) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
@@ -41,10 +43,11 @@ TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent) {
   ComPort->SetName("ComPort");
   ReadStoredDescription(*ComPort, ComPortDescription);
 
-  Timer1.setInterval(500);
-  TimerCardIn.setInterval(4000);
+  Timer1.SetInterval(500);
+  Timer1.SetEnabled(true);
+  TimerCardIn.SetInterval(4000);
+  TimerCardIn.SetEnabled(false);
   BindHandlers();
-  Timer1.start();
 
   Guarded([this] { FormCreate(this); });
 }
@@ -80,6 +83,21 @@ void TFormComPort::BindHandlers() {
   connect(Ui.SpeedButtonSend, &QToolButton::clicked, this,
           [this] { Guarded([this] { SpeedButtonSendClick(this); }); });
 
+  connect(Ui.Button1, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button1Click(this); }); });
+  connect(Ui.Button2, &QPushButton::clicked, this,
+          [this] { Guarded([this] { Button2Click(this); }); });
+  // Like the toolkit's check boxes, a change of the tick from code also runs the handler.
+  connect(Ui.CheckBox1, &QCheckBox::toggled, this,
+          [this] { Guarded([this] { CheckBox1Click(this); }); });
+  connect(Ui.CheckBox2, &QCheckBox::toggled, this,
+          [this] { Guarded([this] { CheckBox2Click(this); }); });
+  connect(Ui.SpinEdit1, &TSpinEdit::OnChange, this,
+          [this] { Guarded([this] { SpinEdit1Change(this); }); });
+  connect(&Timer1, &TTimer::OnTimer, this, [this] { Timer1Timer(this); });
+  connect(&TimerCardIn, &TTimer::OnTimer, this, [this] { TimerCardInTimer(this); });
+
+  ComPort->SetOnRxChar(MakeMethod(this, &TFormComPort::ComPortRxChar));
   ComPort->SetOnCTSChange(MakeMethod(this, &TFormComPort::ComPortCTSChange));
   ComPort->SetOnDSRChange(MakeMethod(this, &TFormComPort::ComPortDSRChange));
   ComPort->SetOnRing(MakeMethod(this, &TFormComPort::ComPortRing));
@@ -108,8 +126,7 @@ void TFormComPort::FormCreate(TObject*) {
   AddWriteBytes(0);
   ShowModemStatus();
   OpenPunchFile(PunchFile);
-  CardsSent = 0;
-  ReceivedText.clear();
+  Responder.Reset();
 }
 
 void TFormComPort::FormClose(TObject*, TCloseAction&) { ClosePunchFile(PunchFile); }
@@ -152,6 +169,12 @@ void TFormComPort::SpeedButtonOpenCloseClick(TObject*) {
     control->setEnabled(!active);
   }
   ShowModemStatus();
+  if (!active) {
+    // Nothing can be answered or announced on a closed port: a request left behind and the
+    // repeated announcement would otherwise fail at every tick.
+    Responder.ClearReceivedText();
+    Ui.CheckBox2->setChecked(false);
+  }
 }
 
 void TFormComPort::SpeedButtonSendClick(TObject*) {
@@ -159,6 +182,59 @@ void TFormComPort::SpeedButtonSendClick(TObject*) {
   ByteString text = Ui.Edit->text().toLatin1().toStdString();
   text.push_back('\r');
   ComPort->WriteText(text);
+}
+
+void TFormComPort::Button1Click(TObject*) { Responder.SendVersionRequest(); }
+void TFormComPort::Button2Click(TObject*) { Responder.SendCardIn(); }
+void TFormComPort::CheckBox1Click(TObject*) { Timer1.SetEnabled(Ui.CheckBox1->isChecked()); }
+void TFormComPort::CheckBox2Click(TObject*) { TimerCardIn.SetEnabled(Ui.CheckBox2->isChecked()); }
+
+void TFormComPort::SpinEdit1Change(TObject*) {
+  // Widened: a typed number is not yet held within the range.
+  const long long ms = static_cast<long long>(Ui.SpinEdit1->Value()) * 1000;
+  TimerCardIn.SetInterval(static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX)));
+}
+
+template <class F>
+void TFormComPort::RunTick(std::string& lastFailure, F&& work) {
+  Guarded([&] {
+    try {
+      work();
+      lastFailure.clear();
+    } catch (const EAbort&) {
+      // Already reported by the port's error dialog.
+    } catch (const Exception& e) {
+      if (e.Message() == lastFailure) return;
+      lastFailure = e.Message();
+      throw;
+    }
+  });
+}
+
+void TFormComPort::Timer1Timer(TObject*) {
+  RunTick(FPollFailure, [this] { Responder.Poll(Ui.seHours->Value(), Ui.seMinutes->Value()); });
+}
+
+void TFormComPort::TimerCardInTimer(TObject*) {
+  RunTick(FCardInFailure, [this] { Responder.SendCardInByTimer(); });
+}
+
+void TFormComPort::ComPortRxChar(TObject*) {
+  Guarded([this] { Responder.Receive(ComPort->ReadText()); });
+}
+
+void TFormComPort::WriteText(const ByteString& bytes) { ComPort->WriteText(bytes); }
+
+void TFormComPort::AddReceivedLine(const ByteString& chunk) {
+  Ui.Memo->appendPlainText(QString::fromLatin1(chunk.data(), static_cast<qsizetype>(chunk.size())));
+}
+
+void TFormComPort::AddLogLine(const ByteString& line) {
+  Ui.Memo1->appendPlainText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+void TFormComPort::SetStatus(const std::string& text) {
+  Ui.lbStatus->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 void TFormComPort::ComPortCTSChange(TObject*) { Guarded([this] { ShowModemStatus(); }); }

@@ -1,7 +1,6 @@
 #pragma once
 // The main window: serial settings, the open/close toggle, the send line, the simulator's
 // controls, the two panes, the help text and the status bar; it owns the port and the timers.
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -10,7 +9,9 @@
 
 #include "serial/ComPort.h"
 #include "simulator/PunchFile.h"
+#include "simulator/Responder.h"
 #include "toolkit/ByteString.h"
+#include "toolkit/qt/Timer.h"
 #include "ui_main.h"
 
 class QLabel;
@@ -20,7 +21,7 @@ enum class TCloseAction : std::uint8_t { caNone, caHide, caFree, caMinimize };
 // The punch file, global to the window's module.
 extern TPunchFile PunchFile;
 
-class TFormComPort : public QWidget, public TObject {
+class TFormComPort : public QWidget, public TObject, private IResponderSink {
   Q_OBJECT
 
  public:
@@ -33,14 +34,16 @@ class TFormComPort : public QWidget, public TObject {
   Ui::TFormComPort Ui;
   // Non-visual parts.
   std::unique_ptr<TComPort> ComPort;
-  QTimer Timer1;
-  QTimer TimerCardIn;
+  TTimer Timer1;
+  TTimer TimerCardIn;
+  // The station's behaviour; shows and sends through this window.
+  TResponder Responder;
 
   // Fields.
   std::int32_t ReadBytes = 0;
   std::int32_t WriteBytes = 0;
-  std::int32_t CardsSent = 0;
-  ByteString ReceivedText;
+  std::int32_t CardsSent() const noexcept { return Responder.CardsSent(); }
+  const ByteString& ReceivedText() const noexcept { return Responder.ReceivedText(); }
 
   // Handlers.
   void FormCreate(TObject* Sender);
@@ -52,6 +55,14 @@ class TFormComPort : public QWidget, public TObject {
   void ComboBoxParityChange(TObject* Sender);
   void SpeedButtonOpenCloseClick(TObject* Sender);
   void SpeedButtonSendClick(TObject* Sender);
+  void Button1Click(TObject* Sender);
+  void Button2Click(TObject* Sender);
+  void CheckBox1Click(TObject* Sender);
+  void CheckBox2Click(TObject* Sender);
+  void SpinEdit1Change(TObject* Sender);
+  void Timer1Timer(TObject* Sender);
+  void TimerCardInTimer(TObject* Sender);
+  void ComPortRxChar(TObject* Sender);
   void ComPortCTSChange(TObject* Sender);
   void ComPortDSRChange(TObject* Sender);
   void ComPortRing(TObject* Sender);
@@ -61,8 +72,8 @@ class TFormComPort : public QWidget, public TObject {
   void ComPortLineError(TObject* Sender, TLineErrors LineErrors);
   void ComPortError(TCustomComPort* Port, EComError& E, TComAction& Action);
 
-  // Operations.
-  void AddReadBytes(std::int32_t Count);
+  // Operations. AddReadBytes is also how the responder counts what it reads.
+  void AddReadBytes(std::int32_t Count) override;
   void AddWriteBytes(std::int32_t Count);
   void ShowModemStatus();
 
@@ -74,6 +85,17 @@ class TFormComPort : public QWidget, public TObject {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // What the responder shows and sends.
+  void WriteText(const ByteString& bytes) override;
+  void AddReceivedLine(const ByteString& chunk) override;
+  void AddLogLine(const ByteString& line) override;
+  void SetStatus(const std::string& text) override;
+
+  // Runs a timer's work; a failure that repeats unchanged at the following ticks is reported
+  // only the first time, so a stuck request cannot bury the window under boxes.
+  template <class F>
+  void RunTick(std::string& lastFailure, F&& work);
+
   void BindHandlers();
   void ApplyFont();
 
@@ -81,4 +103,6 @@ class TFormComPort : public QWidget, public TObject {
   // Port error texts whose dialog is open now: a failure repeating at every timer tick while
   // its dialog waits for "OK" is not stacked a second time.
   std::set<std::string> FOpenErrorTexts;
+  std::string FPollFailure;
+  std::string FCardInFailure;
 };

@@ -8,48 +8,13 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "tests/ui/FormFixture.h"
+#include "tests/ui/PtyPair.h"
 
 namespace {
-
-// A pty pair: the window opens the far end by name, the test holds the near end.
-class PtyPair {
- public:
-  PtyPair() {
-    if (openpty(&FMaster, &FSlave, nullptr, nullptr, nullptr) == 0) FName = ttyname(FSlave);
-  }
-  ~PtyPair() {
-    if (FSlave >= 0) close(FSlave);
-    if (FMaster >= 0) close(FMaster);
-  }
-  bool Valid() const { return !FName.empty(); }
-  const std::string& Name() const { return FName; }
-  // Everything that arrives within the wait, up to the expected length.
-  std::string ReadUpTo(std::size_t length, int waitMs = 2000) {
-    std::string got;
-    while (got.size() < length) {
-      pollfd p{FMaster, POLLIN, 0};
-      if (poll(&p, 1, waitMs) <= 0) break;
-      char buffer[256];
-      const ssize_t n = read(FMaster, buffer, sizeof buffer);
-      if (n <= 0) break;
-      got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
-  }
-
- private:
-  int FMaster = -1;
-  int FSlave = -1;
-  std::string FName;
-};
 
 class BehaviourTest : public FormTest {
  protected:
@@ -95,8 +60,8 @@ TEST_F(BehaviourTest, CreationSelectsDefaultsAndHandsThemToThePort) {
   EXPECT_EQ(Form->ComPort->DataBits(), TDataBits::db8);
   EXPECT_EQ(Form->ComPort->StopBits(), TStopBits::sb1);
   EXPECT_EQ(Form->ComPort->Parity(), TParity::paNone);
-  EXPECT_EQ(Form->CardsSent, 0);
-  EXPECT_TRUE(Form->ReceivedText.empty());
+  EXPECT_EQ(Form->CardsSent(), 0);
+  EXPECT_TRUE(Form->ReceivedText().empty());
   EXPECT_TRUE(PunchFile.IsOpen());
 }
 

@@ -250,10 +250,10 @@ TEST_F(FormTest, StatusBarHasSevenPanelsShowingStartTexts) {
 
 TEST_F(FormTest, TimersAndPortStartAsStored) {
   BuildForm();
-  EXPECT_EQ(Form->Timer1.interval(), 500);
-  EXPECT_TRUE(Form->Timer1.isActive());
-  EXPECT_EQ(Form->TimerCardIn.interval(), 4000);
-  EXPECT_FALSE(Form->TimerCardIn.isActive());
+  EXPECT_EQ(Form->Timer1.Interval(), 500);
+  EXPECT_TRUE(Form->Timer1.Running());
+  EXPECT_EQ(Form->TimerCardIn.Interval(), 4000);
+  EXPECT_FALSE(Form->TimerCardIn.Enabled());
   EXPECT_EQ(Form->ComPort->DeviceName(), "COM1");
   EXPECT_FALSE(Form->ComPort->Active());
   EXPECT_TRUE(Form->ComPort->Options().Empty());

@@ -1,0 +1,12 @@
+// korvex-simulator: the application object, its title, the main window and the message loop.
+#include "toolkit/qt/Application.h"
+#include "ui/main.h"
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  application.SetTitle("Korvex Simulator");
+  // Declared after the application, so destroyed before it: the port closes with the window.
+  TFormComPort FormComPort;
+  FormComPort.show();
+  return application.Run();
+}
