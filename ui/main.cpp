@@ -1,7 +1,8 @@
 #include "ui/main.h"
 
 #include <QCloseEvent>
-#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
 #include <algorithm>
 #include <climits>
 
@@ -37,6 +38,7 @@ TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent), Responder(*this, 
   Ui.setupUi(this);
   setFixedSize(608, 441);
   ApplyFont();
+  SizeLabelsToText();
   Ui.ComboBoxDeviceName->setEditText(QStringLiteral("COM1"));
 
   ComPort = std::make_unique<TComPort>(nullptr);
@@ -58,10 +60,24 @@ TFormComPort::~TFormComPort() {
 }
 
 void TFormComPort::ApplyFont() {
-  if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) return;
-  QFont fallback(QStringLiteral("Sans Serif"), 8);
+  // The font actually matched, not the one asked for: fontconfig answers any family name.
+  if (QFontInfo(font()).family() == QStringLiteral("MS Sans Serif")) return;
+  // An 8-point sans-serif at the layout's pixel size: 11-pixel characters in 13-pixel lines.
+  // A condensed face comes closest to the old bitmap font's widths.
+  QFont fallback;
+  fallback.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Arial"),
+                        QStringLiteral("Sans Serif")});
   fallback.setStyleHint(QFont::SansSerif);
+  fallback.setPixelSize(11);
   setFont(fallback);
+}
+
+void TFormComPort::SizeLabelsToText() {
+  // Labels size themselves to their text in whatever font the platform gave them.
+  for (QLabel* label : findChildren<QLabel*>()) {
+    if (label->parentWidget() == Ui.StatusBar) continue;
+    label->resize(label->sizeHint().width(), label->height());
+  }
 }
 
 void TFormComPort::BindHandlers() {

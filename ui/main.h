@@ -98,6 +98,7 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
 
   void BindHandlers();
   void ApplyFont();
+  void SizeLabelsToText();
 
   bool FShownOnce = false;
   // Port error texts whose dialog is open now: a failure repeating at every timer tick while
