@@ -111,7 +111,8 @@ class IDevice {
   virtual bool SetCommMask(std::uint32_t mask) = 0;
   // Blocks until a masked event occurs or the mask changes. Events that occur while nobody
   // waits are kept for the next wait. On a vanished device it must not return at once again
-  // and again with events that did not happen.
+  // and again with events that did not happen. With the mask at 0 it fails at once (EINVAL),
+  // so a stop that cleared the mask just before the wait began cannot be missed.
   virtual bool WaitCommEvent(std::uint32_t& events) = 0;
   // Start a transfer. Returns true when done at once; false with last error ErrorIoPending
   // while it runs. The event is reset by the caller beforehand and set on completion.

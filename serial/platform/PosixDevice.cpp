@@ -217,6 +217,8 @@ bool TPosixDevice::WaitCommEvent(std::uint32_t& events) {
     std::lock_guard lock(FLock);
     DrainEventFd(FMaskWake.Get());
     generation = FMaskGeneration;
+    // Nothing to wait for: a wait started after the mask went to 0 would never end.
+    if (FMask == 0) return Fail(EINVAL);
   }
   bool emptyReadable = false;
   for (;;) {

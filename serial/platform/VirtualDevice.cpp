@@ -97,6 +97,11 @@ bool TVirtualDevice::SetCommMask(std::uint32_t mask) {
 bool TVirtualDevice::WaitCommEvent(std::uint32_t& events) {
   events = 0;
   KORVEX_VIRTUAL_CALL("WaitCommEvent");
+  // Nothing to wait for: a wait started after the mask went to 0 would never end.
+  if (line.FMask == 0) {
+    errno = EINVAL;
+    return false;
+  }
   const std::uint64_t generation = line.FMaskGeneration;
   ++line.FWaiting;
   line.FChanged.notify_all();

@@ -233,6 +233,11 @@ TEST_F(PosixPty, PurgeEndsPendingReadWhichThenFails) {
 }
 
 TEST_F(PosixPty, WaitEndsOnMaskChangeAndReportsWaitingBytes) {
+  // With no mask a wait could never end: it fails at once instead.
+  std::uint32_t none = 0xFFFF;
+  EXPECT_FALSE(FDevice->WaitCommEvent(none));
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(none, 0u);
   ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
   std::atomic<std::uint32_t> reported{0xFFFF};
   std::thread waiter([&] {
