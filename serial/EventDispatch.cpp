@@ -33,6 +33,8 @@ void TCustomComPort::WaitForEvent() {
   TComThread* thread = TComThread::Current();
   if (thread == nullptr || !thread->ParkPoint()) return;
   std::uint32_t events = 0;
+  // Close may set the stop flag and the empty mask between the check above and the wait's
+  // start; only a device whose wait returns at once under an empty mask lets close end then.
   // A failed wait reports nothing: only events the device reported are delivered.
   const bool waited = FHandle->WaitCommEvent(events);
   FEventMask = waited ? events : 0;
