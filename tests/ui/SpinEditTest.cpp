@@ -12,10 +12,14 @@
 
 namespace {
 
-class SpinEditTest : public testing::Test {
+// Constructed before the fixture's widget, so the application exists when it is built.
+struct WithApplication {
+  WithApplication() { TestApplication(); }
+};
+
+class SpinEditTest : public testing::Test, private WithApplication {
  protected:
   void SetUp() override {
-    TestApplication();
     Spin.SetMinValue(2);
     Spin.SetMaxValue(9);
     Spin.SetValue(4);
