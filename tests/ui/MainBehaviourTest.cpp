@@ -259,3 +259,31 @@ TEST_F(BehaviourTest, WriteOnClosedPortIsReportedOnceAndCountsNothing) {
   EXPECT_EQ(ShownBoxes()[0].Caption, "Error");
   EXPECT_EQ(Panel(1), "Write bytes: 0");
 }
+
+namespace {
+
+// Descriptors of this process that refer to the named device.
+int OpenDescriptorsOf(const std::string& device) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(entry.path(), linkError) == device) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST_F(BehaviourTest, DestroyingTheWindowWithThePortOpenClosesTheDevice) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Valid());
+  const int held = OpenDescriptorsOf(pty.Name());  // the test's own end
+  BuildForm();
+  TypeDevice(pty.Name());
+  Toggle();
+  ASSERT_TRUE(Form->ComPort->Active());
+  EXPECT_GT(OpenDescriptorsOf(pty.Name()), held);
+  Form.reset();
+  EXPECT_EQ(OpenDescriptorsOf(pty.Name()), held);
+}
