@@ -3,10 +3,12 @@
 #include <QCloseEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMetaObject>
 #include <algorithm>
 #include <climits>
 
 #include "serial/StoredDescription.h"
+#include "toolkit/ErrorReport.h"
 #include "toolkit/qt/Guarded.h"
 #include "toolkit/qt/MessageDialog.h"
 #include "toolkit/qt/Screen.h"
@@ -213,18 +215,24 @@ void TFormComPort::SpinEdit1Change(TObject*) {
 
 template <class F>
 void TFormComPort::RunTick(std::string& lastFailure, F&& work) {
-  Guarded([&] {
-    try {
-      work();
-      lastFailure.clear();
-    } catch (const EAbort&) {
-      // Already reported by the port's error dialog.
-    } catch (const Exception& e) {
-      if (e.Message() == lastFailure) return;
-      lastFailure = e.Message();
-      throw;
-    }
-  });
+  FTickFailure = &lastFailure;
+  std::string failure;
+  try {
+    work();
+    lastFailure.clear();
+  } catch (const EAbort&) {
+    // A port error: ComPortError has dealt with it and recorded it in lastFailure.
+  } catch (const Exception& e) {
+    failure = e.Message();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  FTickFailure = nullptr;
+  if (failure.empty() || failure == lastFailure) return;
+  lastFailure = failure;
+  QMetaObject::invokeMethod(
+      this, [failure] { Guarded([&] { ReportException(Exception(failure)); }); },
+      Qt::QueuedConnection);
 }
 
 void TFormComPort::Timer1Timer(TObject*) {
@@ -273,9 +281,27 @@ void TFormComPort::ComPortLineError(TObject*, TLineErrors LineErrors) {
 void TFormComPort::ComPortError(TCustomComPort*, EComError& E, TComAction& Action) {
   Action = TComAction::caAbort;
   const std::string text = "Error " + std::to_string(E.ErrorCode()) + ": " + E.Message();
+  if (FTickFailure) {
+    // Inside a timer tick: once per run of identical failures, and only after the tick.
+    const bool repeated = *FTickFailure == text;
+    *FTickFailure = text;
+    if (!repeated) ShowPortErrorLater(text);
+    return;
+  }
   if (!FOpenErrorTexts.insert(text).second) return;
   Guarded([&] { ShowErrorDialog(QString::fromLocal8Bit(text.c_str())); });
   FOpenErrorTexts.erase(text);
+}
+
+void TFormComPort::ShowPortErrorLater(const std::string& text) {
+  if (!FOpenErrorTexts.insert(text).second) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this, text] {
+        Guarded([&] { ShowErrorDialog(QString::fromLocal8Bit(text.c_str())); });
+        FOpenErrorTexts.erase(text);
+      },
+      Qt::QueuedConnection);
 }
 
 void TFormComPort::AddReadBytes(std::int32_t Count) {

@@ -92,9 +92,12 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   void SetStatus(const std::string& text) override;
 
   // Runs a timer's work; a failure that repeats unchanged at the following ticks is reported
-  // only the first time, so a stuck request cannot bury the window under boxes.
+  // only the first time, so a stuck request cannot bury the window under boxes. The report is
+  // shown after the tick has returned: Qt holds a timer whose handler is still running, and
+  // the timers must go on ticking while a box waits for "OK".
   template <class F>
   void RunTick(std::string& lastFailure, F&& work);
+  void ShowPortErrorLater(const std::string& text);
 
   void BindHandlers();
   void ApplyFont();
@@ -106,4 +109,6 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   std::set<std::string> FOpenErrorTexts;
   std::string FPollFailure;
   std::string FCardInFailure;
+  // The running tick's last failure while a timer's work runs, else null.
+  std::string* FTickFailure = nullptr;
 };

@@ -118,3 +118,26 @@ TEST_F(ResponderTest, FailureRepeatingAtEveryPollIsReportedOnce) {
   EXPECT_FALSE(Form->ReceivedText().empty());  // a failed request stays for the next poll
   EXPECT_EQ(Form->Ui.lbStatus->text(), "Sending data");
 }
+
+TEST_F(ResponderTest, TickFailuresAreShownAfterTheTickAndOncePerRun) {
+  BuildForm();
+  TestApplication();  // forget earlier boxes
+  // The port is closed: the repeated announcement cannot be written.
+  Form->TimerCardInTimer(Form.get());
+  EXPECT_TRUE(ShownBoxes().empty());  // not inside the tick, which would hold the timer
+  QTest::qWait(50);
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  EXPECT_EQ(ShownBoxes()[0].Text,
+            "Error 0: Can't perform this operation on a closed port");
+
+  for (int i = 0; i < 3; ++i) Form->TimerCardInTimer(Form.get());
+  QTest::qWait(50);
+  EXPECT_EQ(ShownBoxes().size(), 1u);  // the same failure again is not shown again
+  EXPECT_TRUE(LogLines().isEmpty());   // nothing was sent, so nothing is logged
+
+  // The poll keeps its own record: its first failure is still reported.
+  Form->Responder.Receive(std::string("\x02\x71\x03", 3));
+  Form->Timer1Timer(Form.get());
+  QTest::qWait(50);
+  EXPECT_EQ(ShownBoxes().size(), 2u);
+}
