@@ -3,6 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
+#include <memory>
 #include <mutex>
 
 namespace MainThread {
@@ -11,7 +13,7 @@ namespace {
 struct TQueue {
   std::mutex Lock;
   std::condition_variable Changed;
-  std::deque<std::packaged_task<void()>> Calls;
+  std::deque<std::function<void()>> Calls;
   std::function<void()> WakeUp;
 };
 
@@ -28,6 +30,17 @@ std::atomic<std::thread::id>& BoundId() {
 // Static initialisation runs on the process's main thread.
 [[maybe_unused]] const bool BoundAtStart = (BoundId().load(), true);
 
+void Enqueue(std::function<void()> call) {
+  std::function<void()> wakeUp;
+  {
+    std::lock_guard lock(Queue().Lock);
+    Queue().Calls.push_back(std::move(call));
+    wakeUp = Queue().WakeUp;
+  }
+  Queue().Changed.notify_all();
+  if (wakeUp) wakeUp();
+}
+
 }  // namespace
 
 void Bind() { BoundId().store(std::this_thread::get_id()); }
@@ -37,16 +50,9 @@ std::thread::id Id() { return BoundId().load(); }
 bool IsMainThread() { return std::this_thread::get_id() == Id(); }
 
 std::future<void> Post(std::function<void()> fn) {
-  std::packaged_task<void()> task(std::move(fn));
-  std::future<void> result = task.get_future();
-  std::function<void()> wakeUp;
-  {
-    std::lock_guard lock(Queue().Lock);
-    Queue().Calls.push_back(std::move(task));
-    wakeUp = Queue().WakeUp;
-  }
-  Queue().Changed.notify_all();
-  if (wakeUp) wakeUp();
+  auto task = std::make_shared<std::packaged_task<void()>>(std::move(fn));
+  std::future<void> result = task->get_future();
+  Enqueue([task] { (*task)(); });
   return result;
 }
 
@@ -55,21 +61,46 @@ void Send(const std::function<void()>& fn) {
     fn();
     return;
   }
-  Post(fn).get();
+  // The failure travels back under the queue's lock, and the main thread keeps no reference
+  // to it once it has handed it over: the exception object then ends on this thread only.
+  struct TCall {
+    std::exception_ptr Error;
+    bool Done = false;
+  } call;
+  Enqueue([&call, &fn] {
+    std::exception_ptr error;
+    try {
+      fn();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard lock(Queue().Lock);
+    call.Error = std::move(error);
+    call.Done = true;
+  });
+  WaitUntil([&call] { return call.Done; });
+  std::exception_ptr error;
+  {
+    std::lock_guard lock(Queue().Lock);
+    error = std::move(call.Error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 bool ServePending() {
   if (!IsMainThread()) return false;
   bool any = false;
   for (;;) {
-    std::packaged_task<void()> task;
+    std::function<void()> call;
     {
       std::lock_guard lock(Queue().Lock);
       if (Queue().Calls.empty()) break;
-      task = std::move(Queue().Calls.front());
+      call = std::move(Queue().Calls.front());
       Queue().Calls.pop_front();
     }
-    task();  // exceptions go into the caller's future
+    call();  // a call's own failure travels back to its caller, never out of here
+    call = nullptr;
+    Queue().Changed.notify_all();
     any = true;
   }
   return any;
