@@ -319,8 +319,10 @@ class Xvfb:
                 ["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             socket = "/tmp/.X11-unix/X%d" % number
+            # The socket may be another server's that took the number first: ours must live on.
             if wait_for(lambda: os.path.exists(socket) or process.poll() is not None, 10) \
-                    and process.poll() is None:
+                    and process.poll() is None and not wait_for(
+                        lambda: process.poll() is not None, 0.3):
                 self.process, self.display = process, ":%d" % number
                 return
             process.kill()
