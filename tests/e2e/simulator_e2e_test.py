@@ -93,13 +93,17 @@ def cards(session, reader):
     peer.write(k.CARD_IN)
     k.check(peer.expect(k.DATA_REQUEST_1, 3) == b"", "bytes before the data request")
     expect_quiet(peer)
+    # "Repeat" announces a card every 4 s from a full interval after the tick on.
+    sim.tick_repeat()
+    ticked = time.monotonic()
+    k.check(peer.expect(k.CARD_IN, 7) == b"", "bytes before the repeated announcement")
+    k.check(time.monotonic() - ticked > 3, "the first repeated announcement came too early")
     peer.close()
 
     rest = session.lines[2:]
     process = subprocess.Popen([reader, session.pair.a, "--json", "--cards", str(len(rest) + 1)],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    time.sleep(1.0)
-    sim.tick_repeat()  # announcements every 4 s besides the button's
+    time.sleep(1.0)  # the repeat timer keeps announcing besides the button
     for _ in range(len(rest) + 1):
         if process.poll() is not None:
             break
