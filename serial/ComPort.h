@@ -165,6 +165,7 @@ class TCustomComPort : public TComponent {
   platform::IDevice& Device();
   // Releases whatever is held even when a close step fails; never throws.
   void ReleaseAll() noexcept;
+  void ReleaseDevice() noexcept;
   void WaitForCompletion(platform::IEvent* done, platform::TDirection direction,
                          std::uint32_t expected);
 

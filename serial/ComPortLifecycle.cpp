@@ -76,13 +76,7 @@ void TCustomComPort::Close() {
     WaitForWriteCompletion();
   }
   if (FEventThread) StopEventThread();
-  FHandle.reset();
-  FWriteEvent.reset();
-  FReadEvent.reset();
-  if (FSavedPriorityClass != -1) {
-    platform::Current().SetPriorityClass(FSavedPriorityClass);
-    FSavedPriorityClass = -1;
-  }
+  ReleaseDevice();
 }
 
 void TCustomComPort::ReleaseAll() noexcept {
@@ -99,6 +93,11 @@ void TCustomComPort::ReleaseAll() noexcept {
     }
     FEventThread.reset();
   }
+  ReleaseDevice();
+}
+
+// The device handle only after the event thread has ended; the priority class last.
+void TCustomComPort::ReleaseDevice() noexcept {
   FHandle.reset();
   FWriteEvent.reset();
   FReadEvent.reset();
