@@ -4,6 +4,10 @@
 #include "serial/ComPort.h"
 #include "serial/ErrorText.h"
 
+bool IsDeviceGone(const EComError& error) {
+  return platform::Current().IsDeviceGone(error.ErrorCode());
+}
+
 void TCustomComPort::RaiseError(std::int32_t code, const std::string& message) {
   EComError error(code, message);
   TComAction action = TComAction::caRaise;

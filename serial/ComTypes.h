@@ -48,6 +48,10 @@ class EComError : public Exception {
   std::int32_t FErrorCode;
 };
 
+// True when the failure means the device itself is gone (unplugged, hung up), so that
+// owners stop using the port instead of failing at every call.
+bool IsDeviceGone(const EComError& error);
+
 // What OnError decides: let the EComError through, or turn it into the silent EAbort.
 enum class TComAction : std::uint8_t { caRaise = 0, caAbort = 1 };
 

@@ -139,6 +139,9 @@ class IPlatform {
   virtual void SetLastError(std::int32_t code) = 0;
   // The system's text for an error code, untrimmed.
   virtual std::string ErrorText(std::int32_t code) = 0;
+  // True for the codes by which the system says the device itself is gone (unplugged, hung
+  // up), as opposed to one operation failing.
+  virtual bool IsDeviceGone(std::int32_t code) = 0;
 };
 
 // The backend in use: the build's native one unless a test installed another.

@@ -57,4 +57,8 @@ void TPosixPlatform::SetLastError(std::int32_t code) { errno = code; }
 
 std::string TPosixPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
 
+bool PosixDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
+
+bool TPosixPlatform::IsDeviceGone(std::int32_t code) { return PosixDeviceGone(code); }
+
 }  // namespace platform

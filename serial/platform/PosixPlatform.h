@@ -13,7 +13,11 @@ class TPosixPlatform : public IPlatform {
   std::int32_t GetLastError() override;
   void SetLastError(std::int32_t code) override;
   std::string ErrorText(std::int32_t code) override;
+  bool IsDeviceGone(std::int32_t code) override;
 };
+
+// The errno values by which a terminal device reports that it is gone.
+bool PosixDeviceGone(int code);
 
 // errno's text, thread-safe; a hint is added where the usual cause is the user's groups.
 std::string PosixErrorText(int code);

@@ -97,4 +97,6 @@ void TVirtualPlatform::SetLastError(std::int32_t code) { errno = code; }
 
 std::string TVirtualPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
 
+bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return PosixDeviceGone(code); }
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // An in-process line for event-thread tests: a thread-safe device whose wait blocks on a
 // condition variable like a real driver's, with events raised by the test, and an OS door
 // that opens it.
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -178,6 +179,7 @@ class TPlatform : public platform::IPlatform {
   std::int32_t GetLastError() override { return FLastError; }
   void SetLastError(std::int32_t code) override { FLastError = code; }
   std::string ErrorText(std::int32_t code) override { return "Error " + std::to_string(code); }
+  bool IsDeviceGone(std::int32_t code) override { return code == EIO; }
 
  private:
   TLine& FLine;

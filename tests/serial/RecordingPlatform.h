@@ -115,6 +115,7 @@ class Platform : public platform::IPlatform {
   std::string ErrorText(std::int32_t code) override {
     return "System text " + std::to_string(code) + ". \r\n";
   }
+  bool IsDeviceGone(std::int32_t code) override { return code == 5; }
 
   // A failure of the named call with the given last error (0 is a failure without a code).
   void Fail(const std::string& call, std::int32_t code) { FFailures[call] = code; }
