@@ -1,8 +1,13 @@
 // korvex-simulator: the application object, its title, the main window and the message loop.
+#include <iostream>
+
+#include "app/CommandLine.h"
 #include "toolkit/qt/Application.h"
 #include "ui/main.h"
 
 int main(int argc, char** argv) {
+  // Answered before the application object exists, so they need no display.
+  if (auto exitCode = AnswerCommandLine(argc, argv, std::cout, std::cerr)) return *exitCode;
   TApplication application(argc, argv);
   application.SetTitle("Korvex Simulator");
   // Declared after the application, so destroyed before it: the port closes with the window.
