@@ -8,12 +8,12 @@ root=$(pwd)
 build=$root/build
 
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target korvex_package_files
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb=$build/korvex_${version}_$(dpkg --print-architecture).deb
 rm -f "$deb"
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log" >&2; exit 1; }
 [ -f "$deb" ] || { echo "FAIL: cpack made no $deb" >&2; exit 1; }
 
 scratch=$(mktemp -d /tmp/korvex-package.XXXXXX)
