@@ -1,4 +1,5 @@
 // korvex-simulator: the application object, its title, the main window and the message loop.
+#include <QIcon>
 #include <iostream>
 
 #include "app/CommandLine.h"
@@ -10,6 +11,8 @@ int main(int argc, char** argv) {
   if (auto exitCode = AnswerCommandLine(argc, argv, std::cout, std::cerr)) return *exitCode;
   TApplication application(argc, argv);
   application.SetTitle("Korvex Simulator");
+  // The installed icon (hicolor theme); none when run from the build folder.
+  application.Qt().setWindowIcon(QIcon::fromTheme("korvex-simulator"));
   // Declared after the application, so destroyed before it: the port closes with the window.
   TFormComPort FormComPort;
   FormComPort.show();
