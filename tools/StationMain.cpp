@@ -102,7 +102,14 @@ class TStation : public TObject, private IResponderSink {
         Tick(TTick::CardIn, [this] { FResponder.SendCardInByTimer(); });
         nextCardIn = std::max(nextCardIn + repeat, now);
       }
-      if (FOptions.Cards && FResponder.CardsSent() >= *FOptions.Cards) break;
+      if (FOptions.Cards && FResponder.CardsSent() >= *FOptions.Cards) {
+        // Closing purges the output: the last card must be on the line first.
+        try {
+          FPort.WaitForWriteCompletion();
+        } catch (const EAbort&) {
+        }
+        break;
+      }
     }
     FFailures.Shutdown();
     try {

@@ -1,0 +1,11 @@
+# korvex-station, korvex-reader's exit codes and ./run across socat pairs.
+if(TARGET korvex-station AND TARGET korvex-reader)
+  include(${PROJECT_SOURCE_DIR}/tests/e2e/KorvexPython.cmake)
+  foreach(scenario peer exit-codes run)
+    add_test(NAME station_live_${scenario}
+             COMMAND ${KORVEX_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/station_live_test.py
+                     ${scenario} $<TARGET_FILE_DIR:korvex-station> ${PROJECT_SOURCE_DIR})
+    set_tests_properties(station_live_${scenario} PROPERTIES LABELS "tools;e2e" TIMEOUT 120
+                         SKIP_RETURN_CODE 77)
+  endforeach()
+endif()
