@@ -14,3 +14,4 @@ ensure_packages() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+KORVEX_PACKAGES+=(xclip)  # e2e: reads the window's exchange log through the clipboard

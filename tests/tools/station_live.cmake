@@ -9,3 +9,14 @@ if(TARGET korvex-station AND TARGET korvex-reader)
                          SKIP_RETURN_CODE 77)
   endforeach()
 endif()
+
+# The window and korvex-station, one scenario each: the same bytes and the same log lines.
+if(TARGET korvex-station AND TARGET korvex-simulator)
+  add_test(NAME e2e_station_same_as_window
+           COMMAND ${KORVEX_TEST_PYTHON}
+                   ${PROJECT_SOURCE_DIR}/tests/e2e/station_window_e2e_test.py
+                   $<TARGET_FILE:korvex-simulator> $<TARGET_FILE:korvex-station>
+                   ${PROJECT_SOURCE_DIR}/examples)
+  set_tests_properties(e2e_station_same_as_window PROPERTIES LABELS e2e TIMEOUT 240
+                       SKIP_RETURN_CODE 77 RESOURCE_LOCK korvex_e2e_display)
+endif()
