@@ -19,6 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto PollInterval = std::chrono::milliseconds(500);  // the window's Timer1
+constexpr auto DrainWait = std::chrono::seconds(2);  // a card takes 0.6 s at 4800 baud
 constexpr int ExitDone = 0, ExitFailed = 1, ExitGone = 3;
 
 std::string JsonString(const std::string& text) {
@@ -64,6 +65,7 @@ class TStation : public TObject, private IResponderSink {
     FPort.SetOnLineError(MakeMethod(this, &TStation::PortLineError));
     FPort.SetOnError(MakeMethod(this, &TStation::PortError));
     FPort.SetAfterWrite(MakeMethod(this, &TStation::PortAfterWrite));
+    FPort.SetOnTxEmpty(MakeMethod(this, &TStation::PortTxEmpty));
   }
 
   int Run() {
@@ -103,11 +105,10 @@ class TStation : public TObject, private IResponderSink {
         nextCardIn = std::max(nextCardIn + repeat, now);
       }
       if (FOptions.Cards && FResponder.CardsSent() >= *FOptions.Cards) {
-        // Closing purges the output: the last card must be on the line first.
-        try {
-          FPort.WaitForWriteCompletion();
-        } catch (const EAbort&) {
-        }
+        // Closing purges the output: the last card must have left the driver first, and a
+        // pty's other end must have had time to take it from the pty (one more poll period).
+        MainThread::WaitUntil([this] { return FDrained || Ended(); }, Clock::now() + DrainWait);
+        MainThread::WaitUntil([this] { return Ended(); }, Clock::now() + PollInterval);
         break;
       }
     }
@@ -175,7 +176,11 @@ class TStation : public TObject, private IResponderSink {
     for (const std::string& text : LineErrorTexts(errors)) Problem(FOptions.DeviceName, text);
   }
 
-  void PortAfterWrite(TObject*, void*, std::int32_t length, bool) { FWriteBytes += length; }
+  void PortAfterWrite(TObject*, void*, std::int32_t length, bool) {
+    FWriteBytes += length;
+    FDrained = false;
+  }
+  void PortTxEmpty(TObject*) { FDrained = true; }
 
   // Runs on the main thread: the port hands every line event over to it.
   void PortRxChar(TObject*) {
@@ -194,6 +199,9 @@ class TStation : public TObject, private IResponderSink {
     Emit(FOptions.Json ? "{\"event\":\"log\",\"line\":" + JsonString(line) + "}" : line);
   }
   void SetStatus(const std::string& text) override {
+    // The label shows a text again unchanged, e.g. while a request fails at every poll.
+    if (text == FStatus) return;
+    FStatus = text;
     if (FOptions.Json)
       Emit("{\"event\":\"status\",\"text\":" + JsonString(text) + "}");
     else
@@ -210,7 +218,9 @@ class TStation : public TObject, private IResponderSink {
   TResponder FResponder;
   TTickFailures FFailures;
   std::optional<TTick> FTick;
+  std::string FStatus = "Status";  // the label's caption at start
   long long FReadBytes = 0, FWriteBytes = 0;
+  bool FDrained = true;  // the driver's output queue has emptied since the last write
   int FExit = ExitDone;
 };
 
