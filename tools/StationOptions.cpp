@@ -17,6 +17,8 @@ const char* const StationUsage =
     "  requests and card-in announcements exactly as the simulator's window does, polling\n"
     "  every 500 ms, and writes each exchange log line to standard output as the window's\n"
     "  log shows it. Status texts and errors go to standard error. Ctrl+C ends it.\n"
+    "  As in the window, a punch file that does not open is reported and the station\n"
+    "  runs on; each data request then fails.\n"
     "  --punch-file PATH  the punch file (default data.epl in the working folder)\n"
     "  --base HH:MM       base time of the card times (default 10:00)\n"
     "  --repeat SECONDS   announce a card every SECONDS, the first one after SECONDS\n"
