@@ -67,8 +67,8 @@ TEST(PunchCheck, EveryFaultIsReportedAtItsLineAndTheExampleIsClean) {
       {9, "error: holds 1 LF line end(s)"},
   };
   const std::string file = Line(Good()) + Line(trailing) + Line(comma) + Line(letters) +
-                           shiftedText + "\r\n" + Line(inner) + Line(badNumber) + Line(many) + lfOnly +
-                           "\x1a" + Line(Good());
+                           shiftedText + "\r\n" + Line(inner) + Line(badNumber) + Line(many) +
+                           lfOnly + "\x1a" + Line(Good());
   TempDir dir;
   const std::string path = dir.Write("faults.epl", file);
   std::ostringstream out;
