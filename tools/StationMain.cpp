@@ -22,6 +22,13 @@ constexpr auto PollInterval = std::chrono::milliseconds(500);  // the window's T
 constexpr auto DrainWait = std::chrono::seconds(2);  // a card takes 0.6 s at 4800 baud
 constexpr int ExitDone = 0, ExitFailed = 1, ExitGone = 3;
 
+// The next tick one period on; ticks missed while the work ran late are skipped, as a
+// window's timer skips them.
+Clock::time_point Next(Clock::time_point due, Clock::duration period, Clock::time_point now) {
+  due += period;
+  return due > now ? due : now + period;
+}
+
 std::string JsonString(const std::string& text) {
   static const char digits[] = "0123456789abcdef";
   std::string json = "\"";
@@ -98,11 +105,11 @@ class TStation : public TObject, private IResponderSink {
           FPort.InputCount();  // a vanished device fails here even on a quiet line
           FResponder.Poll(FOptions.Hours, FOptions.Minutes);
         });
-        nextPoll = std::max(nextPoll + PollInterval, now);
+        nextPoll = Next(nextPoll, PollInterval, now);
       }
       if (FOptions.RepeatSeconds && now >= nextCardIn && !Ended()) {
         Tick(TTick::CardIn, [this] { FResponder.SendCardInByTimer(); });
-        nextCardIn = std::max(nextCardIn + repeat, now);
+        nextCardIn = Next(nextCardIn, repeat, now);
       }
       if (FOptions.Cards && FResponder.CardsSent() >= *FOptions.Cards) {
         // Closing purges the output: the last card must have left the driver first, and a
