@@ -87,6 +87,9 @@ TFormComPort::TFormComPort(QWidget* parent)
   TimerCardIn.SetInterval(4000);
   TimerCardIn.SetEnabled(false);
   BindHandlers();
+  // The close button pressed while a dialog is open counts once the dialog has ended.
+  FBlockedCloseRequests =
+      std::make_unique<TBlockedCloseRequests>(*this, [this] { RequestClose(); });
   SetMessageBoxesEndedHook([this] {
     Guarded([this] { CloseGonePort(); });
     CloseWhenDialogsEnd();
@@ -97,6 +100,7 @@ TFormComPort::TFormComPort(QWidget* parent)
 
 TFormComPort::~TFormComPort() {
   SetMessageBoxesEndedHook(nullptr);
+  FBlockedCloseRequests.reset();
   // The port closes while everything its handlers use is still whole.
   ShutDown();
   Guarded([this] { ComPort.reset(); });
@@ -133,7 +137,7 @@ void TFormComPort::SetUpPanes() {
   // A flood brings hundreds of chunks a second: the pane is updated a few times a second.
   FReceivedPaneTimer.setSingleShot(true);
   FReceivedPaneTimer.setInterval(50);
-  connect(&FReceivedPaneTimer, &QTimer::timeout, this, [this] { FlushReceivedPane(); });
+  connect(&FReceivedPaneTimer, &QTimer::timeout, this, [this] { ShowReceivedSlice(); });
 }
 
 void TFormComPort::SetUpDeviceCombo() {
@@ -379,9 +383,20 @@ void TFormComPort::ComPortRxChar(TObject*) {
 }
 
 void TFormComPort::FlushReceivedPane() {
-  if (FPendingReceived.isEmpty()) return;
-  Ui.Memo->appendPlainText(FPendingReceived.join(QLatin1Char('\n')));
-  FPendingReceived.clear();
+  while (!FPendingReceived.isEmpty()) ShowReceivedSlice();
+}
+
+void TFormComPort::ShowReceivedSlice() {
+  // A slice at a time, so the loop is never held long by the pane; a flood's backlog
+  // beyond what the pane keeps has been dropped already.
+  constexpr qsizetype SliceChars = 32 * 1024;
+  qsizetype chars = 0, lines = 0;
+  while (lines < FPendingReceived.size() && chars < SliceChars) {
+    chars += FPendingReceived[lines++].size() + 1;
+  }
+  Ui.Memo->appendPlainText(FPendingReceived.mid(0, lines).join(QLatin1Char('\n')));
+  FPendingReceived.remove(0, lines);
+  if (!FPendingReceived.isEmpty()) FReceivedPaneTimer.start();
 }
 
 void TFormComPort::CloseGonePort() {
