@@ -109,8 +109,15 @@ def close_during_dialog(directory, display, program, punch_file):
         k.send_delete_window(display.display, int(sim.window))
         time.sleep(0.5)
         k.check(sim.process.poll() is None, "the program ended with the dialog still open")
-        sim.xdotool("windowraise", dialog)
-        sim.xdotool("key", "--window", dialog, "Return")
+        # Answer the dialog; Qt may have replaced the window that was found first.
+        for _ in range(10):
+            dialog = dialog_open(sim)
+            if not dialog:
+                break
+            k.subprocess.run(["xdotool", "key", "--window", dialog, "Return"], env=sim.env,
+                             capture_output=True)
+            if k.wait_for(lambda: sim.process.poll() is not None or not dialog_open(sim), 2):
+                break
         try:
             code = sim.process.wait(15)
         except k.subprocess.TimeoutExpired:
