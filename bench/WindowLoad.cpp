@@ -5,6 +5,7 @@
 // usage: korvex-bench-window [flood MB, default 20] [noise seconds, default 120]
 #include <pty.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -40,26 +41,42 @@ double CpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Longest time between two ticks of a 10 ms timer: how long the loop was held.
+double ThreadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Longest time between two ticks of a 10 ms timer: how long the loop was held; and the main
+// thread's own CPU time within that gap, which tells work from waiting for a busy machine.
 class TStallProbe {
  public:
   TStallProbe() {
     FTimer.setInterval(10);
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      FLongest = std::max(FLongest, FClock.restart());
+      const qint64 gap = FClock.restart();
+      const double cpu = ThreadCpuMs();
+      FLongestBusy = std::max(FLongestBusy, cpu - FLastCpu);
+      if (gap > FLongest) FLongest = gap;
+      FLastCpu = cpu;
     });
   }
   void Start() {
     FLongest = 0;
+    FLongestBusy = 0;
+    FLastCpu = ThreadCpuMs();
     FClock.start();
     FTimer.start();
   }
   qint64 LongestMs() const { return FLongest; }
+  long long LongestBusyMs() const { return static_cast<long long>(FLongestBusy); }
 
  private:
   QTimer FTimer;
   QElapsedTimer FClock;
   qint64 FLongest = 0;
+  double FLongestBusy = 0;
+  double FLastCpu = 0;
 };
 
 // Runs the event loop until done() or the time is up.
@@ -102,29 +119,33 @@ int main(int argc, char** argv) {
   TStallProbe probe;
   std::printf("resident at start: %ld kB\n", ResidentKb());
 
-  // Flood: letters and line ends, as fast as the line takes them.
+  // Floods: letters and line ends, as fast as the line takes them; three in a row.
   const long total = floodMb * 1024 * 1024;
-  std::thread flood([&] {
-    std::string block(4096, 'A');
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = i % 64 == 63 ? '\r' : 'A' + i % 26;
-    for (long sent = 0; sent < total;) {
-      const ssize_t n = write(master, block.data(), std::min<long>(block.size(), total - sent));
-      if (n <= 0) break;
-      sent += n;
-    }
-  });
-  const double cpuBefore = CpuSeconds();
-  QElapsedTimer clock;
-  clock.start();
-  probe.Start();
-  RunUntil([&] { return form.ReadBytes >= total; }, 600);
-  const double seconds = clock.elapsed() / 1000.0;
-  flood.join();
-  std::printf("flood of %ld MB: %.1f s, loop held at most %lld ms, CPU %.0f %% of a core, "
-              "received pane %d lines, resident %ld kB\n",
-              floodMb, seconds, static_cast<long long>(probe.LongestMs()),
-              100.0 * (CpuSeconds() - cpuBefore) / seconds, form.Ui.Memo->blockCount(),
-              ResidentKb());
+  for (int round = 1; round <= 3 && total > 0; ++round) {
+    const long before = form.ReadBytes;
+    std::thread flood([&] {
+      std::string block(4096, 'A');
+      for (std::size_t i = 0; i < block.size(); ++i) block[i] = i % 64 == 63 ? '\r' : 'A' + i % 26;
+      for (long sent = 0; sent < total;) {
+        const ssize_t n = write(master, block.data(), std::min<long>(block.size(), total - sent));
+        if (n <= 0) break;
+        sent += n;
+      }
+    });
+    const double cpuBefore = CpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    probe.Start();
+    RunUntil([&] { return form.ReadBytes - before >= total; }, 600);
+    const double seconds = clock.elapsed() / 1000.0;
+    flood.join();
+    std::printf("flood %d of %ld MB: %.1f s, loop held at most %lld ms (busy at most %lld ms), "
+                "CPU %.0f %% of a core, received pane %d lines, resident %ld kB\n",
+                round, floodMb, seconds, static_cast<long long>(probe.LongestMs()),
+                probe.LongestBusyMs(),
+                100.0 * (CpuSeconds() - cpuBefore) / seconds, form.Ui.Memo->blockCount(),
+                ResidentKb());
+  }
 
   // Noise: one byte every 2 ms, as at 4800 baud on an idle line with interference.
   std::atomic<bool> noisy{true};
@@ -147,8 +168,8 @@ int main(int argc, char** argv) {
   }
   noisy = false;
   noise.join();
-  std::printf("noise: loop held at most %lld ms, CPU %.0f %% of a core\n",
-              static_cast<long long>(probe.LongestMs()),
+  std::printf("noise: loop held at most %lld ms (busy at most %lld ms), CPU %.0f %% of a core\n",
+              static_cast<long long>(probe.LongestMs()), probe.LongestBusyMs(),
               100.0 * (CpuSeconds() - noiseCpuBefore) / noiseSeconds);
   form.close();
   close(master);

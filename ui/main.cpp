@@ -396,6 +396,7 @@ void TFormComPort::ShowReceivedSlice() {
   }
   Ui.Memo->appendPlainText(FPendingReceived.mid(0, lines).join(QLatin1Char('\n')));
   FPendingReceived.remove(0, lines);
+  FPendingChars = FPendingReceived.isEmpty() ? 0 : FPendingChars - (chars - lines);
   if (!FPendingReceived.isEmpty()) FReceivedPaneTimer.start();
 }
 
@@ -411,8 +412,14 @@ void TFormComPort::WriteText(const ByteString& bytes) { ComPort->WriteText(bytes
 
 void TFormComPort::AddReceivedLine(const ByteString& chunk) {
   FPendingReceived.append(VisibleChunk(chunk));
-  // More than the pane keeps would only be trimmed again.
-  if (FPendingReceived.size() > ReceivedPaneLines) FPendingReceived.removeFirst();
+  FPendingChars += FPendingReceived.back().size();
+  // More than the pane keeps would only be trimmed again, and more than it can show in a
+  // second or two would leave it showing the past: a flood shows its latest chunks.
+  while (FPendingReceived.size() > 1 && (FPendingReceived.size() > ReceivedPaneLines ||
+                                         FPendingChars > MaxPendingChars)) {
+    FPendingChars -= FPendingReceived.front().size();
+    FPendingReceived.removeFirst();
+  }
   if (!FReceivedPaneTimer.isActive()) FReceivedPaneTimer.start();
 }
 

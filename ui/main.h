@@ -142,6 +142,8 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   bool FClosed = false;
   bool FCloseRequested = false;
   QStringList FPendingReceived;
+  qsizetype FPendingChars = 0;
+  static constexpr qsizetype MaxPendingChars = 1024 * 1024;
   QTimer FReceivedPaneTimer;
   std::unique_ptr<TBlockedCloseRequests> FBlockedCloseRequests;
 };
