@@ -87,6 +87,9 @@ TFormComPort::TFormComPort(QWidget* parent)
   TimerCardIn.SetInterval(4000);
   TimerCardIn.SetEnabled(false);
   BindHandlers();
+  // The close button pressed while a dialog is open counts once the dialog has ended.
+  FBlockedCloseRequests =
+      std::make_unique<TBlockedCloseRequests>(*this, [this] { RequestClose(); });
   SetMessageBoxesEndedHook([this] {
     Guarded([this] { CloseGonePort(); });
     CloseWhenDialogsEnd();
@@ -97,6 +100,7 @@ TFormComPort::TFormComPort(QWidget* parent)
 
 TFormComPort::~TFormComPort() {
   SetMessageBoxesEndedHook(nullptr);
+  FBlockedCloseRequests.reset();
   // The port closes while everything its handlers use is still whole.
   ShutDown();
   Guarded([this] { ComPort.reset(); });
@@ -133,7 +137,7 @@ void TFormComPort::SetUpPanes() {
   // A flood brings hundreds of chunks a second: the pane is updated a few times a second.
   FReceivedPaneTimer.setSingleShot(true);
   FReceivedPaneTimer.setInterval(50);
-  connect(&FReceivedPaneTimer, &QTimer::timeout, this, [this] { FlushReceivedPane(); });
+  connect(&FReceivedPaneTimer, &QTimer::timeout, this, [this] { ShowReceivedSlice(); });
 }
 
 void TFormComPort::SetUpDeviceCombo() {
@@ -379,9 +383,21 @@ void TFormComPort::ComPortRxChar(TObject*) {
 }
 
 void TFormComPort::FlushReceivedPane() {
-  if (FPendingReceived.isEmpty()) return;
-  Ui.Memo->appendPlainText(FPendingReceived.join(QLatin1Char('\n')));
-  FPendingReceived.clear();
+  while (!FPendingReceived.isEmpty()) ShowReceivedSlice();
+}
+
+void TFormComPort::ShowReceivedSlice() {
+  // A slice at a time, so the loop is never held long by the pane; a flood's backlog
+  // beyond what the pane keeps has been dropped already.
+  constexpr qsizetype SliceChars = 32 * 1024;
+  qsizetype chars = 0, lines = 0;
+  while (lines < FPendingReceived.size() && chars < SliceChars) {
+    chars += FPendingReceived[lines++].size() + 1;
+  }
+  Ui.Memo->appendPlainText(FPendingReceived.mid(0, lines).join(QLatin1Char('\n')));
+  FPendingReceived.remove(0, lines);
+  FPendingChars = FPendingReceived.isEmpty() ? 0 : FPendingChars - (chars - lines);
+  if (!FPendingReceived.isEmpty()) FReceivedPaneTimer.start();
 }
 
 void TFormComPort::CloseGonePort() {
@@ -396,8 +412,14 @@ void TFormComPort::WriteText(const ByteString& bytes) { ComPort->WriteText(bytes
 
 void TFormComPort::AddReceivedLine(const ByteString& chunk) {
   FPendingReceived.append(VisibleChunk(chunk));
-  // More than the pane keeps would only be trimmed again.
-  if (FPendingReceived.size() > ReceivedPaneLines) FPendingReceived.removeFirst();
+  FPendingChars += FPendingReceived.back().size();
+  // More than the pane keeps would only be trimmed again, and more than it can show in a
+  // second or two would leave it showing the past: a flood shows its latest chunks.
+  while (FPendingReceived.size() > 1 && (FPendingReceived.size() > ReceivedPaneLines ||
+                                         FPendingChars > MaxPendingChars)) {
+    FPendingChars -= FPendingReceived.front().size();
+    FPendingReceived.removeFirst();
+  }
   if (!FReceivedPaneTimer.isActive()) FReceivedPaneTimer.start();
 }
 

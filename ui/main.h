@@ -15,6 +15,7 @@
 #include "simulator/Responder.h"
 #include "simulator/TickFailures.h"
 #include "toolkit/ByteString.h"
+#include "toolkit/qt/BlockedCloseRequests.h"
 #include "toolkit/qt/Timer.h"
 #include "ui_main.h"
 
@@ -124,6 +125,7 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   void SizeLabelsToText();
   void FitStatusLabel();
   void SetUpPanes();
+  void ShowReceivedSlice();
   void SetUpDeviceCombo();
   void ListDevicesPresent();
 
@@ -140,5 +142,8 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   bool FClosed = false;
   bool FCloseRequested = false;
   QStringList FPendingReceived;
+  qsizetype FPendingChars = 0;
+  static constexpr qsizetype MaxPendingChars = 1024 * 1024;
   QTimer FReceivedPaneTimer;
+  std::unique_ptr<TBlockedCloseRequests> FBlockedCloseRequests;
 };

@@ -2,7 +2,7 @@
 pair.
 
 usage: window_e2e_test.py SCENARIO KORVEX_SIMULATOR EXAMPLES_DIR
-scenarios: closes-under-flood, signals"""
+scenarios: closes-under-flood, signals, close-during-dialog"""
 import errno
 import os
 import signal
@@ -95,7 +95,36 @@ def dialog_open(sim):
     found = k.subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid",
                               str(sim.process.pid), "--name", "^Error$"],
                              env=sim.env, capture_output=True, text=True).stdout.split()
-    return bool(found)
+    return found[0] if found else None
+
+
+def close_during_dialog(directory, display, program, punch_file):
+    """The window's close button pressed while an error dialog is open: the program ends
+    once the dialog has been answered, without a second request."""
+    sim = k.Simulator(program, display.display, punch_file, os.path.join(directory, "close"))
+    try:
+        sim.open_port(os.path.join(directory, "no-such-device"))
+        dialog = k.wait_for(lambda: dialog_open(sim), 10)
+        k.check(dialog, "no error dialog appeared")
+        k.send_delete_window(display.display, int(sim.window))
+        time.sleep(0.5)
+        k.check(sim.process.poll() is None, "the program ended with the dialog still open")
+        # Answer the dialog; Qt may have replaced the window that was found first.
+        for _ in range(10):
+            dialog = dialog_open(sim)
+            if not dialog:
+                break
+            k.subprocess.run(["xdotool", "key", "--window", dialog, "Return"], env=sim.env,
+                             capture_output=True)
+            if k.wait_for(lambda: sim.process.poll() is not None or not dialog_open(sim), 2):
+                break
+        try:
+            code = sim.process.wait(15)
+        except k.subprocess.TimeoutExpired:
+            k.fail("the close request was dropped: the program still runs")
+    finally:
+        sim.kill()
+    k.check(code == 0, "exit code: %s" % code)
 
 
 def main():
@@ -110,6 +139,8 @@ def main():
             closes_under_flood(directory, display, pair, program, punch_file)
         elif scenario == "signals":
             signals(directory, display, pair, program, punch_file)
+        elif scenario == "close-during-dialog":
+            close_during_dialog(directory, display, program, punch_file)
         else:
             k.fail("unknown scenario " + scenario)
     finally:

@@ -18,6 +18,7 @@
 
 #include "tests/ui/FormFixture.h"
 #include "toolkit/qt/SpinEdit.h"
+#include "ui/DevicesPresent.h"
 
 namespace {
 
@@ -352,6 +353,18 @@ TEST_F(FormTest, DropDownsShowThirteenPixelItemsAndEnterAddsNoDevice) {
   EXPECT_EQ(combo->toolTip(), wide);
   combo->setEditText("COM1");
   EXPECT_TRUE(combo->toolTip().isEmpty());
+  // Dropping down lists what is present after the stored twenty, twice without doubling,
+  // and leaves the typed name standing.
+  for (int i = 0; i < 2; ++i) {
+    combo->showPopup();
+    combo->hidePopup();
+  }
+  const std::vector<std::string> present = SerialDevicesPresent();
+  ASSERT_EQ(combo->count(), 20 + static_cast<int>(present.size()));
+  for (std::size_t i = 0; i < present.size(); ++i) {
+    EXPECT_EQ(combo->itemText(20 + static_cast<int>(i)).toStdString(), present[i]);
+  }
+  EXPECT_EQ(combo->currentText(), "COM1");
 }
 
 TEST_F(FormTest, OpenPortButtonIsFlatButFramed) {
