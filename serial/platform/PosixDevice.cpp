@@ -55,18 +55,19 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path,
 
   if (!driver) driver = MakeTerminalDriver(fd.Get());
   std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd), std::move(driver)));
-  if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started() ||
-      !device->StartEventSources())
+  if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started())
     return nullptr;  // errno from the failed creation; the destructor releases the rest
+  // Counters decide which event sources the line has.
+  if (device->FDriver->Counts(device->FErrorCounts)) {
+    device->FCountsLines = true;
+    device->FEventCounts = device->FErrorCounts;
+  }
+  if (!device->StartEventSources()) return nullptr;
   device->FDcb = TermiosToDcb(tios, rate);
   int lines = 0;
   if (::ioctl(device->FFd.Get(), TIOCMGET, &lines) == 0) {
     if (!(lines & TIOCM_DTR)) device->FDcb.Flags &= ~fDtrControlMask;
     if (!(lines & TIOCM_RTS) && !(tios.c_cflag & CRTSCTS)) device->FDcb.Flags &= ~fRtsControlMask;
-  }
-  if (device->FDriver->Counts(device->FErrorCounts)) {
-    device->FCountsLines = true;
-    device->FEventCounts = device->FErrorCounts;
   }
   errno = 0;
   return device;
