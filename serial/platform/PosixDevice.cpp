@@ -89,11 +89,12 @@ TPosixDevice::TPosixDevice(TUniqueFd fd, std::unique_ptr<ILineDriver> driver)
 }
 
 TPosixDevice::~TPosixDevice() {
-  // The helpers call back into this object: they end before anything else goes.
-  FModemWatcher.reset();
-  FDrainWatcher.reset();
+  // The helpers call back into this object: they end before anything else goes, the
+  // transfers first, as a finished write arms the drain watcher.
   FReader.reset();
   FWriter.reset();
+  FModemWatcher.reset();
+  FDrainWatcher.reset();
   // The exclusive flag outlives our descriptor while others hold the terminal open.
   if (FFd.Valid()) ::ioctl(FFd.Get(), TIOCNXCL);
 }
