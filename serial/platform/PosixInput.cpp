@@ -43,8 +43,10 @@ ssize_t TPosixInput::Read(void* buffer, std::size_t count, bool waited) {
   std::memcpy(bytes, FHeld.data(), n);
   FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(n));
   if (n == count) return static_cast<ssize_t>(n);
+  const bool flagBefore = FFlagSeen;
   const ssize_t more = ReadTerminal(bytes + n, count - n);
-  if (more > 0 && waited) {
+  // A flag taken before the wait could look at it must still be reported.
+  if (more > 0 && (waited || (FFlagSeen && !flagBefore))) {
     FArrived = true;
     if (FOnArrival) FOnArrival();
   }

@@ -18,8 +18,8 @@ class TPosixInput {
 
   // The flag character (EV_RXFLAG) looked for among the bytes taken from the terminal.
   void SetFlag(char flag);
-  // Called when a read that had been waiting took bytes straight from the terminal: the
-  // line-event wait may not have seen them arrive.
+  // Called when a read took bytes straight from the terminal that the line-event wait may not
+  // have seen arrive: a read that had been waiting for them, or one that took the flag.
   void OnArrival(std::function<void()> arrival) { FOnArrival = std::move(arrival); }
   // As read(2), held bytes first. waited: the read had been waiting for these bytes.
   ssize_t Read(void* buffer, std::size_t count, bool waited);
