@@ -40,8 +40,10 @@ ssize_t TPosixInput::Read(void* buffer, std::size_t count, bool waited) {
   std::lock_guard lock(FLock);
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   const std::size_t n = std::min(count, FHeld.size());
-  std::memcpy(bytes, FHeld.data(), n);
-  FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(n));
+  if (n > 0) {
+    std::memcpy(bytes, FHeld.data(), n);
+    FHeld.erase(FHeld.begin(), FHeld.begin() + static_cast<std::ptrdiff_t>(n));
+  }
   if (n == count) return static_cast<ssize_t>(n);
   const bool flagBefore = FFlagSeen;
   const ssize_t more = ReadTerminal(bytes + n, count - n);

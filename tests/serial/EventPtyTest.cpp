@@ -58,6 +58,7 @@ class EventPtyTest : public ::testing::Test {
   int FSlave = -1;
   TComPort FPort{nullptr};
   TReceiver FReceiver{FPort};
+  eventtest::TSink FSink;  // outlives the tests' port use: TearDown still closes the port
   std::vector<std::string> FReports;
 };
 
@@ -123,9 +124,7 @@ std::size_t Entries(const char* directory) {
 
 TEST_F(EventPtyTest, PendingReadsBesideOnRxCharNeverMakeTheLineVanish) {
   // The transfer worker takes the bytes the wait was woken for: that is no hang-up.
-  FPort.SetOnRxChar(nullptr);
-  eventtest::TSink sink;
-  FPort.SetOnRxChar(MakeMethod(&sink, &eventtest::TSink::RxChar));
+  FPort.SetOnRxChar(MakeMethod(&FSink, &eventtest::TSink::RxChar));
   FPort.Open();
   for (int i = 0; i < 300; ++i) {
     char buffer[4] = {};
@@ -137,21 +136,19 @@ TEST_F(EventPtyTest, PendingReadsBesideOnRxCharNeverMakeTheLineVanish) {
   }
   EXPECT_TRUE(FPort.Active());
   EXPECT_EQ(FPort.InputCount(), 0);
-  EXPECT_TRUE(ServeUntil([&] { return sink.Count() > 0; }));
+  EXPECT_TRUE(ServeUntil([&] { return FSink.Count() > 0; }));
   EXPECT_TRUE(FReports.empty());
 }
 
 TEST_F(EventPtyTest, BytesLeftUnreadGiveOneRxCharPerArrival) {
-  FPort.SetOnRxChar(nullptr);
-  eventtest::TSink sink;  // counts, reads nothing
-  FPort.SetOnRxChar(MakeMethod(&sink, &eventtest::TSink::RxChar));
+  FPort.SetOnRxChar(MakeMethod(&FSink, &eventtest::TSink::RxChar));  // counts, reads nothing
   FPort.Open();
   const double before = CpuMicroseconds();
   for (std::size_t arrival = 1; arrival <= 3; ++arrival) {
     PeerWrites("unread");
-    ASSERT_TRUE(ServeUntil([&] { return sink.Count() >= arrival; }));
-    EXPECT_FALSE(ServeUntil([&] { return sink.Count() > arrival; }, 300ms))
-        << sink.Count() << " calls after " << arrival << " arrivals";
+    ASSERT_TRUE(ServeUntil([&] { return FSink.Count() >= arrival; }));
+    EXPECT_FALSE(ServeUntil([&] { return FSink.Count() > arrival; }, 300ms))
+        << FSink.Count() << " calls after " << arrival << " arrivals";
   }
   EXPECT_LT(CpuMicroseconds() - before, 200000.0) << "microseconds of CPU for three arrivals";
   EXPECT_EQ(FPort.InputCount(), 18);
@@ -159,11 +156,10 @@ TEST_F(EventPtyTest, BytesLeftUnreadGiveOneRxCharPerArrival) {
 
 TEST_F(EventPtyTest, HandlerAssignedLaterHearsNothingOfEarlierEvents) {
   // Before: no handler (thread parked), or another one (the thread waits for other events).
-  eventtest::TSink other;
   for (const bool otherHandler : {false, true}) {
     SCOPED_TRACE(otherHandler ? "another handler before" : "no handler before");
     FPort.SetOnRxChar(nullptr);
-    FPort.SetOnTxEmpty(otherHandler ? MakeMethod(&other, &eventtest::TSink::TxEmpty)
+    FPort.SetOnTxEmpty(otherHandler ? MakeMethod(&FSink, &eventtest::TSink::TxEmpty)
                                     : TNotifyEvent());
     FReceiver.FText.clear();
     FReceiver.FCalls = 0;
