@@ -8,6 +8,7 @@
 #include <mutex>
 #include <functional>
 #include <optional>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,13 @@ class TPosixTransfer {
   ~TPosixTransfer();
   TPosixTransfer(const TPosixTransfer&) = delete;
   TPosixTransfer& operator=(const TPosixTransfer&) = delete;
+
+  // Reads go through read instead of read(2) on the descriptor; set before the first transfer.
+  // waited: the worker reads bytes it had been waiting for.
+  using TReadFn = std::function<ssize_t(void* buffer, std::size_t count, bool waited)>;
+  void ReadThrough(TReadFn read) { FRead = std::move(read); }
+  // The read source has bytes the descriptor does not show: a waiting transfer tries again.
+  void Nudge();
 
   // False with errno when the worker could not be started.
   bool Started() const { return FWake.Valid() && FWorker.joinable(); }
@@ -55,11 +63,13 @@ class TPosixTransfer {
  private:
   void Run();
   int Transfer(TJob& job);  // 0 or errno; job.Moved updated
+  ssize_t ReadSome(std::uint8_t* buffer, std::size_t count, bool waited);
 
   TDirection FDirection;
   int FFd;
   std::atomic<bool>& FGone;
   std::function<void()> FOnFinished;
+  TReadFn FRead;
   TUniqueFd FWake;
   std::mutex FLock;
   std::condition_variable FChanged;
