@@ -8,10 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
+#include "serial/platform/LastFailure.h"
 #include "serial/platform/PosixBaudRate.h"
 #include "serial/platform/PosixTermios.h"
 
@@ -21,6 +24,17 @@ namespace {
 constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
 
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+
+// A total time limit of up to (2^32-1)^2 + 2^32-1 ms, which fits 64 bits; beyond a century it
+// is held at a century, so the clock's arithmetic cannot overflow.
+std::optional<TPosixTransfer::TClock::time_point> TotalDeadline(std::uint32_t multiplier,
+                                                                 std::uint32_t count,
+                                                                 std::uint32_t constant) {
+  constexpr std::uint64_t century = 100ull * 365 * 24 * 3600 * 1000;
+  const std::uint64_t total = static_cast<std::uint64_t>(multiplier) * count + constant;
+  if (total == 0) return std::nullopt;
+  return TPosixTransfer::TClock::now() + std::chrono::milliseconds(std::min(total, century));
+}
 
 void DrainEventFd(int fd) {
   std::uint64_t value;
@@ -35,18 +49,16 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
   if (!fd.Valid()) return nullptr;
   termios tios{};
   if (::tcgetattr(fd.Get(), &tios) != 0) return nullptr;
-  // TIOCEXCL keeps other users out, flock() also a second opener running as root.
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0) return nullptr;
+  // A flock, not TIOCEXCL: the kernel drops it with the process however that ends, while the
+  // exclusive flag stays on the terminal and locks out the next start.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-    ::ioctl(fd.Get(), TIOCNXCL);
-    errno = error;
+    if (errno == EWOULDBLOCK) errno = EBUSY;
     return nullptr;
   }
   MakeRaw(tios);
   if (::tcsetattr(fd.Get(), TCSANOW, &tios) != 0) {
     const int error = errno;
-    ::ioctl(fd.Get(), TIOCNXCL);
+    ::flock(fd.Get(), LOCK_UN);
     errno = error;
     return nullptr;
   }
@@ -76,14 +88,17 @@ TPosixDevice::TPosixDevice(TUniqueFd fd)
   FReader = std::make_unique<TPosixTransfer>(TDirection::Read, FFd.Get(), FGone);
   FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
                                              [this] { Wake(); });
+  FReader->SetReader([this](std::uint8_t* buffer, std::size_t count) {
+    return ReadInput(buffer, count);
+  });
   if (!FMaskWake.Valid()) errno = error;
 }
 
 TPosixDevice::~TPosixDevice() {
   FReader.reset();
   FWriter.reset();
-  // The exclusive flag outlives our descriptor while others hold the terminal open.
-  if (FFd.Valid()) ::ioctl(FFd.Get(), TIOCNXCL);
+  // A copy of the descriptor in a forked child would otherwise keep the line locked.
+  if (FFd.Valid()) ::flock(FFd.Get(), LOCK_UN);
 }
 
 bool TPosixDevice::Fail(int error) {
@@ -107,27 +122,51 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   termios tios{};
   if (::tcgetattr(FFd.Get(), &tios) != 0) return false;
   std::uint32_t customRate = 0;
-  // A refused block leaves errno EINVAL, whose text cannot name the field; that is the code
-  // the port shows for any parameter the line does not take.
-  if (const int error = DcbToTermios(dcb, tios, customRate); error != 0) return Fail(error);
-  if (::tcsetattr(FFd.Get(), TCSANOW, &tios) != 0) return false;
+  std::string reason;
+  // Every refusal comes before the first change, so a refused block leaves the line alone.
+  if (const int error = DcbToTermios(dcb, tios, customRate, &reason); error != 0)
+    return Refuse(error, reason);
+
+  // The line takes the whole block or stays as it was: a failing step puts back the record
+  // and the modem lines found.
+  TSavedLine saved;
+  if (const int error = PosixSaveLine(FFd.Get(), saved); error != 0) return Fail(error);
+  int linesBefore = 0;
+  const bool hasLines = ::ioctl(FFd.Get(), TIOCMGET, &linesBefore) == 0;
+  auto undo = [&](int error) {
+    PosixRestoreLine(FFd.Get(), saved);
+    if (hasLines) ::ioctl(FFd.Get(), TIOCMSET, &linesBefore);
+    return Fail(error);
+  };
+  if (::tcsetattr(FFd.Get(), TCSANOW, &tios) != 0) return undo(errno);
   if (customRate != 0)
-    if (const int error = PosixSetBaudRate(FFd.Get(), customRate); error != 0) return Fail(error);
+    if (const int error = PosixSetBaudRate(FFd.Get(), customRate); error != 0) return undo(error);
+  termios taken{};
+  if (::tcgetattr(FFd.Get(), &taken) != 0) return undo(errno);
+  if (std::string missing = SettingNotTaken(tios, taken); !missing.empty()) {
+    undo(EINVAL);
+    return Refuse(EINVAL, std::move(missing));
+  }
 
   // DTR and RTS levels; terminals without modem lines (ptys) refuse, which is no failure.
   const std::uint32_t dtr = (dcb.Flags & fDtrControlMask) >> 4;
   const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> 12;
   auto line = [this](int bit, bool on) {
-    if (::ioctl(FFd.Get(), on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && !NoModemLines(errno))
-      return false;
-    return true;
+    return ::ioctl(FFd.Get(), on ? TIOCMBIS : TIOCMBIC, &bit) == 0 || NoModemLines(errno);
   };
-  // DTR handshake has no termios equivalent: the line is left raised.
-  if (dtr != DtrControlDisable ? !line(TIOCM_DTR, true) : !line(TIOCM_DTR, false))
-    return false;
-  // With RTS handshake the driver owns the line; RTS toggle has no equivalent and is raised.
-  if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts != RtsControlDisable)) return false;
+  if (!line(TIOCM_DTR, dtr == DtrControlEnable)) return undo(errno);
+  // With RTS handshake the driver owns the line.
+  if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts == RtsControlEnable)) return undo(errno);
 
+  {
+    std::lock_guard input(FInputLock);
+    TInputFilter::TSettings filter;
+    filter.Unmark = dcb.Flags & fParity;
+    filter.ReplaceBad = (dcb.Flags & fParity) && (dcb.Flags & fErrorChar);
+    filter.ErrorChar = dcb.ErrorChar;
+    filter.DropNulls = dcb.Flags & fNull;
+    FFilter.Configure(filter);
+  }
   std::lock_guard lock(FLock);
   FDcb = dcb;
   return true;
@@ -154,6 +193,11 @@ bool TPosixDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
 bool TPosixDevice::PurgeComm(std::uint32_t flags) {
   if (flags & PurgeRxAbort) FReader->Cancel();
   if (flags & PurgeTxAbort) FWriter->Cancel();
+  if (flags & PurgeRxClear) {
+    std::lock_guard input(FInputLock);
+    FInput.clear();
+    FFilter.Reset();
+  }
   int queues = -1;
   if ((flags & PurgeRxClear) && (flags & PurgeTxClear))
     queues = TCIOFLUSH;
@@ -282,10 +326,7 @@ bool TPosixDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) {
     job.AnyByte = true;
     job.Deadline = now + milliseconds(t.ReadTotalTimeoutConstant);
   } else {
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-        t.ReadTotalTimeoutConstant;
-    if (total != 0) job.Deadline = now + milliseconds(total);
+    job.Deadline = TotalDeadline(t.ReadTotalTimeoutMultiplier, count, t.ReadTotalTimeoutConstant);
     if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword)
       job.Interval = milliseconds(t.ReadIntervalTimeout);
   }
@@ -303,10 +344,7 @@ bool TPosixDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& d
     t = FTimeouts;
     if (count > 0) FTxPending = true;
   }
-  const std::uint64_t total =
-      static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
-      t.WriteTotalTimeoutConstant;
-  if (total != 0) job.Deadline = TPosixTransfer::TClock::now() + std::chrono::milliseconds(total);
+  job.Deadline = TotalDeadline(t.WriteTotalTimeoutMultiplier, count, t.WriteTotalTimeoutConstant);
   const bool atOnce = FWriter->Start(std::move(job), done);
   const int error = errno;
   if (atOnce) Wake();  // a waiter may now see the output drained
@@ -331,10 +369,49 @@ bool TPosixDevice::ClearCommError(std::uint32_t& errors, std::uint32_t* inQueue)
   if (FGone.load()) return Fail(EIO);
   int waiting = 0;
   if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0) return false;
-  if (inQueue) *inQueue = static_cast<std::uint32_t>(waiting);
+  if (inQueue) {
+    std::lock_guard input(FInputLock);
+    std::uint32_t count = static_cast<std::uint32_t>(waiting) + FInput.size();
+    if (FFilter.Active()) {
+      // The line's count has marks and nulls that no read delivers: count what reads will
+      // get. A running read takes arriving bytes itself, as a pending read does on Windows.
+      if (!FReader->Running()) DrainInput();
+      count = FInput.size();
+    }
+    *inQueue = count;
+  }
   std::lock_guard lock(FLock);
   errors = LineErrors();
   return true;
+}
+
+ssize_t TPosixDevice::ReadInput(std::uint8_t* buffer, std::size_t count) {
+  std::lock_guard input(FInputLock);
+  if (FInput.empty() && !FFilter.Active()) return ::read(FFd.Get(), buffer, count);
+  ssize_t last = 1;
+  // Filtering only shrinks what was read, so reading no more than is missing never over-reads.
+  while (FInput.size() < count) {
+    std::uint8_t raw[4096];
+    last = ::read(FFd.Get(), raw, std::min(sizeof raw, count - FInput.size()));
+    if (last <= 0) break;
+    FFilter.Filter(raw, static_cast<std::size_t>(last), FInput);
+  }
+  if (FInput.empty()) return last;  // errno from the read that found nothing
+  const std::size_t n = std::min(count, FInput.size());
+  std::memcpy(buffer, FInput.data(), n);
+  FInput.erase(0, n);
+  return static_cast<ssize_t>(n);
+}
+
+void TPosixDevice::DrainInput() {
+  const int error = errno;
+  std::uint8_t raw[4096];
+  for (;;) {
+    const ssize_t n = ::read(FFd.Get(), raw, sizeof raw);
+    if (n <= 0) break;  // empty, or a failure the next transfer reports
+    FFilter.Filter(raw, static_cast<std::size_t>(n), FInput);
+  }
+  errno = error;
 }
 
 bool TPosixDevice::GetCommModemStatus(std::uint32_t& status) {

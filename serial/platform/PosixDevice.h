@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/platform/Platform.h"
+#include "serial/platform/PosixInputFilter.h"
 #include "serial/platform/PosixLineCounts.h"
 #include "serial/platform/PosixTransfer.h"
 #include "serial/platform/UniqueFd.h"
@@ -16,7 +17,8 @@ namespace platform {
 
 class TPosixDevice : public IDevice {
  public:
-  // Opens exclusively; null with errno set on failure.
+  // Opens exclusively (a second opener, in this process or another, gets EBUSY until this
+  // device is destroyed or its process ends); null with errno set on failure.
   static std::unique_ptr<TPosixDevice> Open(const std::string& path);
   ~TPosixDevice() override;
 
@@ -40,12 +42,19 @@ class TPosixDevice : public IDevice {
   void Wake();
   std::uint32_t LineErrors();  // accumulated since the last call, where the driver counts
   std::uint32_t PendingEvents(std::uint32_t mask, int& pollTimeout);
+  // The read path: what the line delivered, filtered as the block says; read(2)'s results.
+  ssize_t ReadInput(std::uint8_t* buffer, std::size_t count);
+  void DrainInput();  // under FInputLock: everything the line holds into FInput
 
   TUniqueFd FFd;
   TUniqueFd FMaskWake;
   std::atomic<bool> FGone{false};
   std::unique_ptr<TPosixTransfer> FReader;
   std::unique_ptr<TPosixTransfer> FWriter;
+
+  std::mutex FInputLock;  // guards the filter and the bytes it delivered but nobody read
+  TInputFilter FFilter;
+  std::string FInput;
 
   std::mutex FLock;  // guards the fields below
   TDeviceControlBlock FDcb;  // the last block set: termios cannot hold all of it

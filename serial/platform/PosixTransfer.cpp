@@ -71,9 +71,7 @@ bool TPosixTransfer::Start(TJob job, IEvent& done) {
   }
   // Whatever the device can take or give at once is moved here; only the rest waits.
   while (job.Moved < job.Count) {
-    ssize_t n = FDirection == TDirection::Read
-                    ? ::read(FFd, job.ReadBuffer + job.Moved, job.Count - job.Moved)
-                    : ::write(FFd, job.WriteBytes.data() + job.Moved, job.Count - job.Moved);
+    ssize_t n = Move(job);
     if (n > 0) {
       job.Moved += static_cast<std::uint32_t>(n);
       continue;
@@ -149,6 +147,13 @@ void TPosixTransfer::Run() {
   }
 }
 
+ssize_t TPosixTransfer::Move(TJob& job) {
+  const std::size_t left = job.Count - job.Moved;
+  if (FDirection == TDirection::Write) return ::write(FFd, job.WriteBytes.data() + job.Moved, left);
+  if (FReader) return FReader(job.ReadBuffer + job.Moved, left);
+  return ::read(FFd, job.ReadBuffer + job.Moved, left);
+}
+
 bool TPosixTransfer::Running() {
   std::lock_guard lock(FLock);
   return FRunning;
@@ -185,9 +190,7 @@ int TPosixTransfer::Transfer(TJob& job) {
     }
     if (r == 0) continue;  // the deadline check above ends the transfer
     if (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) {
-      ssize_t n = reading ? ::read(FFd, job.ReadBuffer + job.Moved, job.Count - job.Moved)
-                          : ::write(FFd, job.WriteBytes.data() + job.Moved,
-                                    job.Count - job.Moved);
+      ssize_t n = Move(job);
       if (n > 0) {
         job.Moved += static_cast<std::uint32_t>(n);
         lastByte = TClock::now();

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <functional>
 #include <optional>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,10 @@ class TPosixTransfer {
   ~TPosixTransfer();
   TPosixTransfer(const TPosixTransfer&) = delete;
   TPosixTransfer& operator=(const TPosixTransfer&) = delete;
+
+  // Reads through reader instead of read(2) (same results); set before the first transfer.
+  using TReader = std::function<ssize_t(std::uint8_t* buffer, std::size_t count)>;
+  void SetReader(TReader reader) { FReader = std::move(reader); }
 
   // False with errno when the worker could not be started.
   bool Started() const { return FWake.Valid() && FWorker.joinable(); }
@@ -55,11 +60,13 @@ class TPosixTransfer {
  private:
   void Run();
   int Transfer(TJob& job);  // 0 or errno; job.Moved updated
+  ssize_t Move(TJob& job);  // one read(2) or write(2) of what is left
 
   TDirection FDirection;
   int FFd;
   std::atomic<bool>& FGone;
   std::function<void()> FOnFinished;
+  TReader FReader;
   TUniqueFd FWake;
   std::mutex FLock;
   std::condition_variable FChanged;
