@@ -1,6 +1,7 @@
 #include "serial/platform/PosixPlatform.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -38,7 +39,10 @@ std::unique_ptr<IEvent> TPosixPlatform::CreateEvent() {
 }
 
 std::int32_t TPosixPlatform::GetPriorityClass() {
-  return PriorityClassOfNice(ReadProcessNice().front().Nice);
+  const int saved = errno;
+  const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));  // main thread
+  errno = saved;
+  return PriorityClassOfNice(nice);
 }
 
 void TPosixPlatform::SetPriorityClass(std::int32_t priorityClass) {
