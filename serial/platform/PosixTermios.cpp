@@ -139,9 +139,9 @@ std::string SettingNotTaken(const termios& wanted, const termios& got) {
   };
   const tcflag_t parity = (wanted.c_cflag & PARENB) ? PARENB | PARODD | CMSPAR : PARENB;
   if (differ(&termios::c_cflag, CSIZE))
-    return "DataBits refused: the line did not take them (a pseudo-terminal has 8 only)";
+    return "DataBits refused: the line did not take them (pseudo-terminals have 8 only)";
   if (differ(&termios::c_cflag, parity))
-    return "Parity refused: the line did not take it (a pseudo-terminal has none)";
+    return "Parity refused: the line did not take it (pseudo-terminals have none)";
   if (differ(&termios::c_cflag, CSTOPB)) return "StopBits refused: the line did not take them";
   if (differ(&termios::c_cflag, CRTSCTS))
     return "opOutputCTSFlow refused: the line did not take CTS/RTS handshake";
