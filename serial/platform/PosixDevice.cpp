@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +24,8 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
+
+constexpr unsigned UnixPtySlaveMajor = 136;  // and the seven after it
 
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
@@ -65,7 +69,12 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
   std::uint32_t rate = 0;
   if (PosixGetBaudRate(fd.Get(), &rate) != 0) rate = RateOfSpeed(cfgetospeed(&tios));
 
+  struct stat node {};
+  const bool pseudo = ::fstat(fd.Get(), &node) == 0 && major(node.st_rdev) >= UnixPtySlaveMajor &&
+                      major(node.st_rdev) < UnixPtySlaveMajor + 8;
+
   std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd)));
+  device->FPseudo = pseudo;
   if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started())
     return nullptr;  // errno from the failed creation; the destructor releases the rest
   device->FDcb = TermiosToDcb(tios, rate);
@@ -126,6 +135,9 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   // Every refusal comes before the first change, so a refused block leaves the line alone.
   if (const int error = DcbToTermios(dcb, tios, customRate, &reason); error != 0)
     return Refuse(error, reason);
+  // The line discipline asks the driver to send XOff, and a pty's driver has no way to.
+  if (FPseudo && (dcb.Flags & fInX))
+    return Refuse(EINVAL, "xcInput refused: a pseudo-terminal never sends XOff");
 
   // The line takes the whole block or stays as it was: a failing step puts back the record
   // and the modem lines found.

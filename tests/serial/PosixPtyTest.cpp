@@ -375,6 +375,11 @@ TEST_F(PosixPty, RefusedBlockLeavesTheLineAsItWas) {
        [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fDtrControlMask) | (DtrControlHandshake << 4); }},
       {"Parity", [](TDeviceControlBlock& d) { d.Parity = EvenParity; }},  // no pty has parity
       {"DataBits", [](TDeviceControlBlock& d) { d.ByteSize = 7; }},
+      {"xcInput", [](TDeviceControlBlock& d) {  // a pty sends no XOff however full it is
+         d.Flags |= fInX | fTXContinueOnXoff;
+         d.XonLim = 128;
+         d.XoffLim = 128;
+       }},
   };
   TDeviceControlBlock before;
   ASSERT_TRUE(FDevice->GetCommState(before));
