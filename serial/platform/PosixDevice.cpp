@@ -138,6 +138,8 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   // The line discipline asks the driver to send XOff, and a pty's driver has no way to.
   if (FPseudo && (dcb.Flags & fInX))
     return Refuse(EINVAL, "xcInput refused: a pseudo-terminal never sends XOff");
+  if (FPseudo && (dcb.Flags & fOutxCtsFlow))
+    return Refuse(EINVAL, "opOutputCTSFlow refused: a pseudo-terminal has no CTS line");
 
   // The line takes the whole block or stays as it was: a failing step puts back the record
   // and the modem lines found.

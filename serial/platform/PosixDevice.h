@@ -49,7 +49,7 @@ class TPosixDevice : public IDevice {
   TUniqueFd FFd;
   TUniqueFd FMaskWake;
   std::atomic<bool> FGone{false};
-  bool FPseudo = false;  // a pseudo-terminal: no driver below to send XOff
+  bool FPseudo = false;  // a pseudo-terminal: no modem lines, no driver below to send XOff
   std::unique_ptr<TPosixTransfer> FReader;
   std::unique_ptr<TPosixTransfer> FWriter;
 

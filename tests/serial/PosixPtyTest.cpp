@@ -375,6 +375,9 @@ TEST_F(PosixPty, RefusedBlockLeavesTheLineAsItWas) {
        [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fDtrControlMask) | (DtrControlHandshake << 4); }},
       {"Parity", [](TDeviceControlBlock& d) { d.Parity = EvenParity; }},  // no pty has parity
       {"DataBits", [](TDeviceControlBlock& d) { d.ByteSize = 7; }},
+      {"opOutputCTSFlow", [](TDeviceControlBlock& d) {  // a pty has no CTS to wait for
+         d.Flags = (d.Flags & ~fRtsControlMask) | fOutxCtsFlow | (RtsControlHandshake << 12);
+       }},
       {"xcInput", [](TDeviceControlBlock& d) {  // a pty sends no XOff however full it is
          d.Flags |= fInX | fTXContinueOnXoff;
          d.XonLim = 128;
