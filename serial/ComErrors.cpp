@@ -20,7 +20,7 @@ void CheckOrdinal(TCustomComPort* port, const char* setting, std::uint8_t ordina
 void TCustomComPort::RaiseError(std::int32_t code, const std::string& message) {
   EComError error(code, message);
   TComAction action = TComAction::caRaise;
-  if (FOnError.Assigned()) FOnError(this, error, action);
+  if (const auto handler = Handler(FOnError); handler.Assigned()) handler(this, error, action);
   if (action == TComAction::caAbort) throw EAbort();
   throw error;
 }

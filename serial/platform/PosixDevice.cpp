@@ -18,6 +18,7 @@
 
 #include "serial/platform/LastFailure.h"
 #include "serial/platform/PosixBaudRate.h"
+#include "serial/platform/PosixPlatform.h"
 #include "serial/platform/PosixTermios.h"
 
 namespace platform {
@@ -40,15 +41,14 @@ std::optional<TPosixTransfer::TClock::time_point> TotalDeadline(std::uint32_t mu
   return TPosixTransfer::TClock::now() + std::chrono::milliseconds(std::min(total, century));
 }
 
-void DrainEventFd(int fd) {
-  std::uint64_t value;
-  while (::read(fd, &value, sizeof value) > 0) {
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
+  return Open(path, nullptr);
+}
+
+std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path,
+                                                 std::unique_ptr<ILineDriver> driver) {
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return nullptr;
   termios tios{};
@@ -73,39 +73,51 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
   const bool pseudo = ::fstat(fd.Get(), &node) == 0 && major(node.st_rdev) >= UnixPtySlaveMajor &&
                       major(node.st_rdev) < UnixPtySlaveMajor + 8;
 
-  std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd)));
+  if (!driver) driver = MakeTerminalDriver(fd.Get());
+  std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd), std::move(driver)));
   device->FPseudo = pseudo;
   if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started())
     return nullptr;  // errno from the failed creation; the destructor releases the rest
+  // Counters decide which event sources the line has.
+  if (device->FDriver->Counts(device->FErrorCounts)) {
+    device->FCountsLines = true;
+    device->FEventCounts = device->FErrorCounts;
+  }
+  if (!device->StartEventSources()) return nullptr;
   device->FDcb = TermiosToDcb(tios, rate);
+  device->FInput.SetFlag(device->FDcb.EvtChar);
   int lines = 0;
   if (::ioctl(device->FFd.Get(), TIOCMGET, &lines) == 0) {
     if (!(lines & TIOCM_DTR)) device->FDcb.Flags &= ~fDtrControlMask;
     if (!(lines & TIOCM_RTS) && !(tios.c_cflag & CRTSCTS)) device->FDcb.Flags &= ~fRtsControlMask;
   }
-  if (ReadLineCounts(device->FFd.Get(), device->FErrorCounts)) {
-    device->FCountsLines = true;
-    device->FEventCounts = device->FErrorCounts;
-  }
   errno = 0;
   return device;
 }
 
-TPosixDevice::TPosixDevice(TUniqueFd fd)
-    : FFd(std::move(fd)), FMaskWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+TPosixDevice::TPosixDevice(TUniqueFd fd, std::unique_ptr<ILineDriver> driver)
+    : FFd(std::move(fd)),
+      FMaskWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      FDriver(std::move(driver)),
+      FInput(FFd.Get()) {
   const int error = errno;
   FReader = std::make_unique<TPosixTransfer>(TDirection::Read, FFd.Get(), FGone);
-  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
-                                             [this] { Wake(); });
-  FReader->SetReader([this](std::uint8_t* buffer, std::size_t count) {
-    return ReadInput(buffer, count);
+  FReader->ReadThrough([this](void* buffer, std::size_t count, bool waited) {
+    return FInput.Read(buffer, count, waited);
   });
+  FInput.OnArrival([this] { Wake(); });
+  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
+                                             [this] { WriteFinished(); });
   if (!FMaskWake.Valid()) errno = error;
 }
 
 TPosixDevice::~TPosixDevice() {
+  // The helpers call back into this object: they end before anything else goes, the
+  // transfers first, as a finished write arms the drain watcher.
   FReader.reset();
   FWriter.reset();
+  FModemWatcher.reset();
+  FDrainWatcher.reset();
   // A copy of the descriptor in a forked child would otherwise keep the line locked.
   if (FFd.Valid()) ::flock(FFd.Get(), LOCK_UN);
 }
@@ -172,23 +184,23 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   // With RTS handshake the driver owns the line.
   if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts == RtsControlEnable)) return undo(errno);
 
-  {
-    std::lock_guard input(FInputLock);
-    TInputFilter::TSettings filter;
-    filter.Unmark = dcb.Flags & fParity;
-    filter.ReplaceBad = (dcb.Flags & fParity) && (dcb.Flags & fErrorChar);
-    filter.ErrorChar = dcb.ErrorChar;
-    filter.DropNulls = dcb.Flags & fNull;
-    FFilter.Configure(filter);
-  }
+  TInputFilter::TSettings filter;
+  filter.Unmark = dcb.Flags & fParity;
+  filter.ReplaceBad = (dcb.Flags & fParity) && (dcb.Flags & fErrorChar);
+  filter.ErrorChar = dcb.ErrorChar;
+  filter.DropNulls = dcb.Flags & fNull;
+  FInput.SetFilter(filter);
+  FInput.SetFlag(dcb.EvtChar);
   std::lock_guard lock(FLock);
   FDcb = dcb;
   return true;
 }
 
 bool TPosixDevice::SetupComm(std::int32_t inputSize, std::int32_t outputSize) {
-  // The terminal's queues have fixed sizes; sizes are only checked.
+  // The terminal's queues have fixed sizes; the input size is the base of EV_RX80FULL.
   if (inputSize < 0 || outputSize < 0) return Fail(EINVAL);
+  std::lock_guard lock(FLock);
+  FInputSize = static_cast<std::uint32_t>(inputSize);
   return true;
 }
 
@@ -207,11 +219,7 @@ bool TPosixDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
 bool TPosixDevice::PurgeComm(std::uint32_t flags) {
   if (flags & PurgeRxAbort) FReader->Cancel();
   if (flags & PurgeTxAbort) FWriter->Cancel();
-  if (flags & PurgeRxClear) {
-    std::lock_guard input(FInputLock);
-    FInput.clear();
-    FFilter.Reset();
-  }
+  if (flags & PurgeRxClear) FInput.DropHeld();
   int queues = -1;
   if ((flags & PurgeRxClear) && (flags & PurgeTxClear))
     queues = TCIOFLUSH;
@@ -219,106 +227,17 @@ bool TPosixDevice::PurgeComm(std::uint32_t flags) {
     queues = TCIFLUSH;
   else if (flags & PurgeTxClear)
     queues = TCOFLUSH;
-  // A vanished device has no queues left to empty; failing here would keep it from closing.
-  if (queues >= 0 && ::tcflush(FFd.Get(), queues) != 0 && !FGone.load()) return false;
+  if (queues >= 0 && ::tcflush(FFd.Get(), queues) != 0) {
+    // A vanished device has no queues left to empty; failing here would keep it from closing.
+    if (!FGone.load() && !PosixDeviceGone(errno)) return false;
+    FGone.store(true);
+  }
   if (flags & PurgeTxClear) {
     std::lock_guard lock(FLock);
     FTxPending = false;
+    ++FWrites;  // a drain still under way no longer counts
   }
   return true;
-}
-
-bool TPosixDevice::SetCommMask(std::uint32_t mask) {
-  std::lock_guard lock(FLock);
-  FMask = mask;
-  ++FMaskGeneration;
-  Wake();
-  return true;
-}
-
-std::uint32_t TPosixDevice::PendingEvents(std::uint32_t mask, int& pollTimeout) {
-  std::uint32_t events = 0;
-  pollTimeout = -1;
-  if (mask & EvRxChar) {
-    int waiting = 0;
-    if (::ioctl(FFd.Get(), FIONREAD, &waiting) == 0 && waiting > 0) events |= EvRxChar;
-  }
-  if ((mask & EvTxEmpty) && FTxPending && !FWriter->Running()) {
-    int queued = 0;
-    if (::ioctl(FFd.Get(), TIOCOUTQ, &queued) != 0 || queued == 0) {
-      events |= EvTxEmpty;
-      FTxPending = false;
-    } else {
-      // The driver does not signal an empty queue: look again when it should have drained.
-      const std::uint32_t rate = FDcb.BaudRate ? FDcb.BaudRate : 9600;
-      pollTimeout = static_cast<int>(static_cast<std::uint64_t>(queued) * 10000 / rate) + 1;
-    }
-  }
-  // Line changes and errors are noticed whenever the wait wakes, errors come with the bytes
-  // that carried them; a change of a modem line alone does not wake it.
-  TLineCounts now;
-  if (FCountsLines && (mask & (EvCts | EvDsr | EvRing | EvRlsd | EvBreak | EvErr)) &&
-      ReadLineCounts(FFd.Get(), now)) {
-    const std::uint32_t lineEvents = LineEventsBetween(FEventCounts, now) & mask;
-    if (lineEvents) {
-      events |= lineEvents;
-      FEventCounts = now;
-    }
-  }
-  return events;
-}
-
-bool TPosixDevice::WaitCommEvent(std::uint32_t& events) {
-  events = 0;
-  std::uint64_t generation;
-  {
-    std::lock_guard lock(FLock);
-    DrainEventFd(FMaskWake.Get());
-    generation = FMaskGeneration;
-    // Nothing to wait for: a wait started after the mask went to 0 would never end.
-    if (FMask == 0) return Fail(EINVAL);
-  }
-  bool emptyReadable = false;
-  for (;;) {
-    std::uint32_t mask;
-    int timeout = -1;
-    std::uint32_t found = 0;
-    {
-      std::lock_guard lock(FLock);
-      if (FMaskGeneration != generation) return true;  // mask changed: no events
-      mask = FMask;
-      if (!FGone.load()) found = PendingEvents(mask, timeout) & mask;
-    }
-    if (found) {
-      events = found;
-      return true;
-    }
-    // A vanished device is watched no more: only a mask change ends this wait.
-    const bool gone = FGone.load();
-    pollfd fds[2] = {{FMaskWake.Get(), POLLIN, 0},
-                     {FFd.Get(), static_cast<short>((mask & EvRxChar) ? POLLIN : 0), 0}};
-    const int r = ::poll(fds, gone ? 1 : 2, gone ? -1 : timeout);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[0].revents & POLLIN) DrainEventFd(FMaskWake.Get());
-    if (gone) continue;
-    const short device = fds[1].revents;
-    if (device & (POLLHUP | POLLERR | POLLNVAL)) {
-      FGone.store(true);
-      continue;
-    }
-    if (device & POLLIN) {
-      int waiting = 0;
-      const bool none = ::ioctl(FFd.Get(), FIONREAD, &waiting) == 0 && waiting == 0;
-      // Readable twice in a row with nothing to read: the driver reports an end of file.
-      if (none && emptyReadable) FGone.store(true);
-      emptyReadable = none;
-    } else {
-      emptyReadable = false;
-    }
-  }
 }
 
 bool TPosixDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) {
@@ -356,12 +275,12 @@ bool TPosixDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& d
   {
     std::lock_guard lock(FLock);
     t = FTimeouts;
-    if (count > 0) FTxPending = true;
   }
+  if (count > 0) WriteIssued();
   job.Deadline = TotalDeadline(t.WriteTotalTimeoutMultiplier, count, t.WriteTotalTimeoutConstant);
   const bool atOnce = FWriter->Start(std::move(job), done);
   const int error = errno;
-  if (atOnce) Wake();  // a waiter may now see the output drained
+  if (atOnce && count > 0) WriteFinished();
   errno = error;
   return atOnce;
 }
@@ -372,7 +291,7 @@ bool TPosixDevice::GetResult(TDirection direction, std::uint32_t& moved) {
 
 std::uint32_t TPosixDevice::LineErrors() {
   TLineCounts now;
-  if (!FCountsLines || !ReadLineCounts(FFd.Get(), now)) return 0;
+  if (!FCountsLines || !FDriver->Counts(now)) return 0;
   const std::uint32_t errors = LineErrorsBetween(FErrorCounts, now);
   FErrorCounts = now;
   return errors;
@@ -381,51 +300,15 @@ std::uint32_t TPosixDevice::LineErrors() {
 bool TPosixDevice::ClearCommError(std::uint32_t& errors, std::uint32_t* inQueue) {
   errors = 0;
   if (FGone.load()) return Fail(EIO);
-  int waiting = 0;
-  if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0) return false;
   if (inQueue) {
-    std::lock_guard input(FInputLock);
-    std::uint32_t count = static_cast<std::uint32_t>(waiting) + FInput.size();
-    if (FFilter.Active()) {
-      // The line's count has marks and nulls that no read delivers: count what reads will
-      // get. A running read takes arriving bytes itself, as a pending read does on Windows.
-      if (!FReader->Running()) DrainInput();
-      count = FInput.size();
-    }
-    *inQueue = count;
+    // With the filter on, the terminal's count has marks and nulls that no read delivers.
+    std::size_t moved = 0;
+    if (!FInput.Deliverable(*inQueue, moved)) return false;
+    if (moved > 0) FReader->Nudge();
   }
   std::lock_guard lock(FLock);
   errors = LineErrors();
   return true;
-}
-
-ssize_t TPosixDevice::ReadInput(std::uint8_t* buffer, std::size_t count) {
-  std::lock_guard input(FInputLock);
-  if (FInput.empty() && !FFilter.Active()) return ::read(FFd.Get(), buffer, count);
-  ssize_t last = 1;
-  // Filtering only shrinks what was read, so reading no more than is missing never over-reads.
-  while (FInput.size() < count) {
-    std::uint8_t raw[4096];
-    last = ::read(FFd.Get(), raw, std::min(sizeof raw, count - FInput.size()));
-    if (last <= 0) break;
-    FFilter.Filter(raw, static_cast<std::size_t>(last), FInput);
-  }
-  if (FInput.empty()) return last;  // errno from the read that found nothing
-  const std::size_t n = std::min(count, FInput.size());
-  std::memcpy(buffer, FInput.data(), n);
-  FInput.erase(0, n);
-  return static_cast<ssize_t>(n);
-}
-
-void TPosixDevice::DrainInput() {
-  const int error = errno;
-  std::uint8_t raw[4096];
-  for (;;) {
-    const ssize_t n = ::read(FFd.Get(), raw, sizeof raw);
-    if (n <= 0) break;  // empty, or a failure the next transfer reports
-    FFilter.Filter(raw, static_cast<std::size_t>(n), FInput);
-  }
-  errno = error;
 }
 
 bool TPosixDevice::GetCommModemStatus(std::uint32_t& status) {

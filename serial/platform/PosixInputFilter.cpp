@@ -7,14 +7,17 @@ void TInputFilter::Deliver(char c, std::string& out) const {
   out.push_back(c);
 }
 
+void TInputFilter::TakeHeldMark(std::string& out) {
+  if (FHeld >= 1) out.push_back('\xFF');
+  if (FHeld == 2) out.push_back('\0');
+  FHeld = 0;
+}
+
 void TInputFilter::Filter(const std::uint8_t* raw, std::size_t count, std::string& out) {
   for (std::size_t i = 0; i < count; ++i) {
     const char c = static_cast<char>(raw[i]);
     if (!FSettings.Unmark) {
-      // Marking was switched off with a mark half read: what was held is plain data.
-      if (FHeld >= 1) Deliver('\xFF', out);
-      if (FHeld == 2) Deliver('\0', out);
-      FHeld = 0;
+      TakeHeldMark(out);  // not reached when the owner took it on switching marking off
       Deliver(c, out);
       continue;
     }

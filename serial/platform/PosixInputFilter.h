@@ -23,6 +23,9 @@ class TInputFilter {
   void Filter(const std::uint8_t* raw, std::size_t count, std::string& out);
   // Forgets a mark cut off, as when the queue is purged.
   void Reset() { FHeld = 0; }
+  // A mark cut off, appended to out as the plain bytes it turned out to be, and forgotten:
+  // for when marking is switched off, so that Filter never gives more bytes than it gets.
+  void TakeHeldMark(std::string& out);
 
  private:
   void Deliver(char c, std::string& out) const;

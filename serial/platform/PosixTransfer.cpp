@@ -71,7 +71,9 @@ bool TPosixTransfer::Start(TJob job, IEvent& done) {
   }
   // Whatever the device can take or give at once is moved here; only the rest waits.
   while (job.Moved < job.Count) {
-    ssize_t n = Move(job);
+    ssize_t n = FDirection == TDirection::Read
+                    ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved, false)
+                    : ::write(FFd, job.WriteBytes.data() + job.Moved, job.Count - job.Moved);
     if (n > 0) {
       job.Moved += static_cast<std::uint32_t>(n);
       continue;
@@ -147,11 +149,12 @@ void TPosixTransfer::Run() {
   }
 }
 
-ssize_t TPosixTransfer::Move(TJob& job) {
-  const std::size_t left = job.Count - job.Moved;
-  if (FDirection == TDirection::Write) return ::write(FFd, job.WriteBytes.data() + job.Moved, left);
-  if (FReader) return FReader(job.ReadBuffer + job.Moved, left);
-  return ::read(FFd, job.ReadBuffer + job.Moved, left);
+ssize_t TPosixTransfer::ReadSome(std::uint8_t* buffer, std::size_t count, bool waited) {
+  return FRead ? FRead(buffer, count, waited) : ::read(FFd, buffer, count);
+}
+
+void TPosixTransfer::Nudge() {
+  if (FWake.Valid()) Signal(FWake.Get());
 }
 
 bool TPosixTransfer::Running() {
@@ -183,14 +186,18 @@ int TPosixTransfer::Transfer(TJob& job) {
       if (errno == EINTR) continue;
       return errno;
     }
+    bool nudged = false;
     if (fds[1].revents & POLLIN) {
       std::lock_guard lock(FLock);
       if (FCancel || FQuit) return ECANCELED;
       Drain(FWake.Get());  // a stale signal must not turn this loop into a spin
+      nudged = reading;
     }
     if (r == 0) continue;  // the deadline check above ends the transfer
-    if (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) {
-      ssize_t n = Move(job);
+    if (nudged || (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) {
+      ssize_t n = reading ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved, true)
+                          : ::write(FFd, job.WriteBytes.data() + job.Moved,
+                                    job.Count - job.Moved);
       if (n > 0) {
         job.Moved += static_cast<std::uint32_t>(n);
         lastByte = TClock::now();

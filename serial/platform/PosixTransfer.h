@@ -29,9 +29,12 @@ class TPosixTransfer {
   TPosixTransfer(const TPosixTransfer&) = delete;
   TPosixTransfer& operator=(const TPosixTransfer&) = delete;
 
-  // Reads through reader instead of read(2) (same results); set before the first transfer.
-  using TReader = std::function<ssize_t(std::uint8_t* buffer, std::size_t count)>;
-  void SetReader(TReader reader) { FReader = std::move(reader); }
+  // Reads go through read instead of read(2) on the descriptor; set before the first transfer.
+  // waited: the worker reads bytes it had been waiting for.
+  using TReadFn = std::function<ssize_t(void* buffer, std::size_t count, bool waited)>;
+  void ReadThrough(TReadFn read) { FRead = std::move(read); }
+  // The read source has bytes the descriptor does not show: a waiting transfer tries again.
+  void Nudge();
 
   // False with errno when the worker could not be started.
   bool Started() const { return FWake.Valid() && FWorker.joinable(); }
@@ -60,13 +63,13 @@ class TPosixTransfer {
  private:
   void Run();
   int Transfer(TJob& job);  // 0 or errno; job.Moved updated
-  ssize_t Move(TJob& job);  // one read(2) or write(2) of what is left
+  ssize_t ReadSome(std::uint8_t* buffer, std::size_t count, bool waited);
 
   TDirection FDirection;
   int FFd;
   std::atomic<bool>& FGone;
   std::function<void()> FOnFinished;
-  TReader FReader;
+  TReadFn FRead;
   TUniqueFd FWake;
   std::mutex FLock;
   std::condition_variable FChanged;
