@@ -8,6 +8,15 @@ bool IsDeviceGone(const EComError& error) {
   return platform::Current().IsDeviceGone(error.ErrorCode());
 }
 
+void CheckOrdinal(TCustomComPort* port, const char* setting, std::uint8_t ordinal,
+                  std::uint8_t last) {
+  if (ordinal <= last) return;
+  const std::string message = std::string(setting) + " " + std::to_string(ordinal) +
+                              " refused: not one of its values (0 to " + std::to_string(last) + ")";
+  if (port) port->RaiseError(0, message);
+  throw EComError(0, message);
+}
+
 void TCustomComPort::RaiseError(std::int32_t code, const std::string& message) {
   EComError error(code, message);
   TComAction action = TComAction::caRaise;
@@ -21,8 +30,10 @@ void TCustomComPort::CheckResult(bool succeeded) {
   platform::IPlatform& os = platform::Current();
   const std::int32_t code = os.GetLastError();
   if (code == 0 || code == platform::ErrorIoPending) return;
+  // The text before the reset, which forgets what the failing call said.
+  std::string text = TrimErrorText(os.LastErrorText(code));
   os.SetLastError(0);
-  RaiseError(code, TrimErrorText(os.ErrorText(code)));
+  RaiseError(code, text);
 }
 
 void TCustomComPort::CheckOpen() {

@@ -49,12 +49,14 @@ void TCustomComPort::SetActive(bool value) {
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {
   if (FBaudRate == value) return;
+  CheckOrdinal(this, "BaudRate", value, TBaudRate::br256000);
   FBaudRate = value;
   ApplyCommState();
 }
 
 void TCustomComPort::SetDataBits(TDataBits value) {
   if (FDataBits == value) return;
+  CheckOrdinal(this, "DataBits", value, TDataBits::db8);
   FDataBits = value;
   ApplyCommState();
 }
@@ -67,12 +69,14 @@ void TCustomComPort::SetOptions(TOptions value) {
 
 void TCustomComPort::SetParity(TParity value) {
   if (FParity == value) return;
+  CheckOrdinal(this, "Parity", value, TParity::paSpace);
   FParity = value;
   ApplyCommState();
 }
 
 void TCustomComPort::SetStopBits(TStopBits value) {
   if (FStopBits == value) return;
+  CheckOrdinal(this, "StopBits", value, TStopBits::sb2);
   FStopBits = value;
   ApplyCommState();
 }
@@ -85,6 +89,7 @@ void TCustomComPort::SetDeviceName(const std::string& value) {
 
 void TCustomComPort::SetPriorityClass(TPriorityClass value) {
   if (FPriorityClass == value) return;
+  CheckOrdinal(this, "PriorityClass", value, TPriorityClass::pcRealTime);
   CheckClosed();
   FPriorityClass = value;
 }

@@ -37,8 +37,12 @@ void TCustomComPort::OpenDevice() {
   os.SetLastError(0);
   try {
     if (FPriorityClass != TPriorityClass::pcDefault) {
-      FSavedPriorityClass = os.GetPriorityClass();
-      os.SetPriorityClass(PriorityClasses[Ord(FPriorityClass)]);
+      // Refused when the class cannot be taken, or could not be given back at close.
+      const std::int32_t saved = os.GetPriorityClass();
+      const bool changed = os.ChangePriorityClass(PriorityClasses[Ord(FPriorityClass)]);
+      if (changed) FSavedPriorityClass = saved;
+      CheckResult(changed);
+      if (!changed) RaiseError(0, "Can't change the priority class");
     }
     FReadEvent = os.CreateEvent();
     CheckResult(FReadEvent != nullptr);

@@ -15,9 +15,17 @@ void Update(T& field, T value, Apply apply) {
 void TFlowControl::Changed() {
   if (FOwner) FOwner->ApplyCommState();
 }
-void TFlowControl::SetDTR(TDTRControl value) { Update(FDTR, value, [this] { Changed(); }); }
-void TFlowControl::SetRTS(TRTSControl value) { Update(FRTS, value, [this] { Changed(); }); }
+void TFlowControl::SetDTR(TDTRControl value) {
+  if (value != FDTR) CheckOrdinal(FOwner, "FlowControl.DTR", value, TDTRControl::dcHandshake);
+  Update(FDTR, value, [this] { Changed(); });
+}
+void TFlowControl::SetRTS(TRTSControl value) {
+  if (value != FRTS) CheckOrdinal(FOwner, "FlowControl.RTS", value, TRTSControl::rcToggle);
+  Update(FRTS, value, [this] { Changed(); });
+}
 void TFlowControl::SetXOnXOff(TXOnXOffControl value) {
+  if (value != FXOnXOff)
+    CheckOrdinal(FOwner, "FlowControl.XOnXOff", value, TXOnXOffControl::xcInputOutput);
   Update(FXOnXOff, value, [this] { Changed(); });
 }
 void TFlowControl::SetXOnLimit(std::uint16_t value) {

@@ -27,6 +27,15 @@ enum class TRTSControl : std::uint8_t { rcDefault, rcDisable, rcEnable, rcHandsh
 enum class TXOnXOffControl : std::uint8_t { xcDefault, xcDisable, xcInput, xcOutput, xcInputOutput };
 enum class TPriorityClass : std::uint8_t { pcDefault, pcIdle, pcNormal, pcHigh, pcRealTime };
 
+// Refuses an ordinal outside its enumeration (callers pass list positions) with an EComError
+// naming the setting, offered to the port's OnError when there is a port.
+void CheckOrdinal(TCustomComPort* port, const char* setting, std::uint8_t ordinal,
+                  std::uint8_t last);
+template <typename E>
+void CheckOrdinal(TCustomComPort* port, const char* setting, E value, E last) {
+  CheckOrdinal(port, setting, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(last));
+}
+
 enum class TModemStatusValue : std::uint8_t { msCTS, msDSR, msRing, msRLSD };
 enum class TLineError : std::uint8_t {
   leBreak, leDeviceNotSelected, leFrame, leIO, leMode, leOutOfPaper, leOverrun,

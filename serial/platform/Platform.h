@@ -135,10 +135,20 @@ class IPlatform {
   virtual std::unique_ptr<IEvent> CreateEvent() = 0;
   virtual std::int32_t GetPriorityClass() = 0;
   virtual void SetPriorityClass(std::int32_t priorityClass) = 0;
+  // Gives the process the class only when it can take it and the present class can be given
+  // back afterwards (by SetPriorityClass with what GetPriorityClass returned); false with the
+  // last error set, and nothing changed, otherwise.
+  virtual bool ChangePriorityClass(std::int32_t priorityClass) {
+    SetPriorityClass(priorityClass);
+    return true;
+  }
   virtual std::int32_t GetLastError() = 0;
   virtual void SetLastError(std::int32_t code) = 0;
   // The system's text for an error code, untrimmed.
   virtual std::string ErrorText(std::int32_t code) = 0;
+  // The text for the thread's last failure, which has this code: what the failing call said
+  // about it (a refused setting and why) where it said more than the code, else ErrorText.
+  virtual std::string LastErrorText(std::int32_t code) { return ErrorText(code); }
   // True for the codes by which the system says the device itself is gone (unplugged, hung
   // up), as opposed to one operation failing.
   virtual bool IsDeviceGone(std::int32_t code) = 0;

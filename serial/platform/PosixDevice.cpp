@@ -5,13 +5,18 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
+#include "serial/platform/LastFailure.h"
 #include "serial/platform/PosixBaudRate.h"
 #include "serial/platform/PosixPlatform.h"
 #include "serial/platform/PosixTermios.h"
@@ -21,7 +26,20 @@ namespace {
 
 constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
 
+constexpr unsigned UnixPtySlaveMajor = 136;  // and the seven after it
+
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+
+// A total time limit of up to (2^32-1)^2 + 2^32-1 ms, which fits 64 bits; beyond a century it
+// is held at a century, so the clock's arithmetic cannot overflow.
+std::optional<TPosixTransfer::TClock::time_point> TotalDeadline(std::uint32_t multiplier,
+                                                                 std::uint32_t count,
+                                                                 std::uint32_t constant) {
+  constexpr std::uint64_t century = 100ull * 365 * 24 * 3600 * 1000;
+  const std::uint64_t total = static_cast<std::uint64_t>(multiplier) * count + constant;
+  if (total == 0) return std::nullopt;
+  return TPosixTransfer::TClock::now() + std::chrono::milliseconds(std::min(total, century));
+}
 
 }  // namespace
 
@@ -35,26 +53,29 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path,
   if (!fd.Valid()) return nullptr;
   termios tios{};
   if (::tcgetattr(fd.Get(), &tios) != 0) return nullptr;
-  // TIOCEXCL keeps other users out, flock() also a second opener running as root.
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0) return nullptr;
+  // A flock, not TIOCEXCL: the kernel drops it with the process however that ends, while the
+  // exclusive flag stays on the terminal and locks out the next start.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-    ::ioctl(fd.Get(), TIOCNXCL);
-    errno = error;
+    if (errno == EWOULDBLOCK) errno = EBUSY;
     return nullptr;
   }
   MakeRaw(tios);
   if (::tcsetattr(fd.Get(), TCSANOW, &tios) != 0) {
     const int error = errno;
-    ::ioctl(fd.Get(), TIOCNXCL);
+    ::flock(fd.Get(), LOCK_UN);
     errno = error;
     return nullptr;
   }
   std::uint32_t rate = 0;
   if (PosixGetBaudRate(fd.Get(), &rate) != 0) rate = RateOfSpeed(cfgetospeed(&tios));
 
+  struct stat node {};
+  const bool pseudo = ::fstat(fd.Get(), &node) == 0 && major(node.st_rdev) >= UnixPtySlaveMajor &&
+                      major(node.st_rdev) < UnixPtySlaveMajor + 8;
+
   if (!driver) driver = MakeTerminalDriver(fd.Get());
   std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd), std::move(driver)));
+  device->FPseudo = pseudo;
   if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started())
     return nullptr;  // errno from the failed creation; the destructor releases the rest
   // Counters decide which event sources the line has.
@@ -97,8 +118,8 @@ TPosixDevice::~TPosixDevice() {
   FWriter.reset();
   FModemWatcher.reset();
   FDrainWatcher.reset();
-  // The exclusive flag outlives our descriptor while others hold the terminal open.
-  if (FFd.Valid()) ::ioctl(FFd.Get(), TIOCNXCL);
+  // A copy of the descriptor in a forked child would otherwise keep the line locked.
+  if (FFd.Valid()) ::flock(FFd.Get(), LOCK_UN);
 }
 
 bool TPosixDevice::Fail(int error) {
@@ -122,27 +143,53 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   termios tios{};
   if (::tcgetattr(FFd.Get(), &tios) != 0) return false;
   std::uint32_t customRate = 0;
-  // A refused block leaves errno EINVAL, whose text cannot name the field; that is the code
-  // the port shows for any parameter the line does not take.
-  if (const int error = DcbToTermios(dcb, tios, customRate); error != 0) return Fail(error);
-  if (::tcsetattr(FFd.Get(), TCSANOW, &tios) != 0) return false;
+  std::string reason;
+  // Every refusal comes before the first change, so a refused block leaves the line alone.
+  if (const int error = DcbToTermios(dcb, tios, customRate, &reason); error != 0)
+    return Refuse(error, reason);
+  // The line discipline asks the driver to send XOff, and a pty's driver has no way to.
+  if (FPseudo && (dcb.Flags & fInX))
+    return Refuse(EINVAL, "xcInput refused: a pseudo-terminal never sends XOff");
+  if (FPseudo && (dcb.Flags & fOutxCtsFlow))
+    return Refuse(EINVAL, "opOutputCTSFlow refused: a pseudo-terminal has no CTS line");
+
+  // The line takes the whole block or stays as it was: a failing step puts back the record
+  // and the modem lines found.
+  TSavedLine saved;
+  if (const int error = PosixSaveLine(FFd.Get(), saved); error != 0) return Fail(error);
+  int linesBefore = 0;
+  const bool hasLines = ::ioctl(FFd.Get(), TIOCMGET, &linesBefore) == 0;
+  auto undo = [&](int error) {
+    PosixRestoreLine(FFd.Get(), saved);
+    if (hasLines) ::ioctl(FFd.Get(), TIOCMSET, &linesBefore);
+    return Fail(error);
+  };
+  if (::tcsetattr(FFd.Get(), TCSANOW, &tios) != 0) return undo(errno);
   if (customRate != 0)
-    if (const int error = PosixSetBaudRate(FFd.Get(), customRate); error != 0) return Fail(error);
+    if (const int error = PosixSetBaudRate(FFd.Get(), customRate); error != 0) return undo(error);
+  termios taken{};
+  if (::tcgetattr(FFd.Get(), &taken) != 0) return undo(errno);
+  if (std::string missing = SettingNotTaken(tios, taken); !missing.empty()) {
+    undo(EINVAL);
+    return Refuse(EINVAL, std::move(missing));
+  }
 
   // DTR and RTS levels; terminals without modem lines (ptys) refuse, which is no failure.
   const std::uint32_t dtr = (dcb.Flags & fDtrControlMask) >> 4;
   const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> 12;
   auto line = [this](int bit, bool on) {
-    if (::ioctl(FFd.Get(), on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && !NoModemLines(errno))
-      return false;
-    return true;
+    return ::ioctl(FFd.Get(), on ? TIOCMBIS : TIOCMBIC, &bit) == 0 || NoModemLines(errno);
   };
-  // DTR handshake has no termios equivalent: the line is left raised.
-  if (dtr != DtrControlDisable ? !line(TIOCM_DTR, true) : !line(TIOCM_DTR, false))
-    return false;
-  // With RTS handshake the driver owns the line; RTS toggle has no equivalent and is raised.
-  if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts != RtsControlDisable)) return false;
+  if (!line(TIOCM_DTR, dtr == DtrControlEnable)) return undo(errno);
+  // With RTS handshake the driver owns the line.
+  if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts == RtsControlEnable)) return undo(errno);
 
+  TInputFilter::TSettings filter;
+  filter.Unmark = dcb.Flags & fParity;
+  filter.ReplaceBad = (dcb.Flags & fParity) && (dcb.Flags & fErrorChar);
+  filter.ErrorChar = dcb.ErrorChar;
+  filter.DropNulls = dcb.Flags & fNull;
+  FInput.SetFilter(filter);
   FInput.SetFlag(dcb.EvtChar);
   std::lock_guard lock(FLock);
   FDcb = dcb;
@@ -212,10 +259,7 @@ bool TPosixDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) {
     job.AnyByte = true;
     job.Deadline = now + milliseconds(t.ReadTotalTimeoutConstant);
   } else {
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-        t.ReadTotalTimeoutConstant;
-    if (total != 0) job.Deadline = now + milliseconds(total);
+    job.Deadline = TotalDeadline(t.ReadTotalTimeoutMultiplier, count, t.ReadTotalTimeoutConstant);
     if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword)
       job.Interval = milliseconds(t.ReadIntervalTimeout);
   }
@@ -233,10 +277,7 @@ bool TPosixDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& d
     t = FTimeouts;
   }
   if (count > 0) WriteIssued();
-  const std::uint64_t total =
-      static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
-      t.WriteTotalTimeoutConstant;
-  if (total != 0) job.Deadline = TPosixTransfer::TClock::now() + std::chrono::milliseconds(total);
+  job.Deadline = TotalDeadline(t.WriteTotalTimeoutMultiplier, count, t.WriteTotalTimeoutConstant);
   const bool atOnce = FWriter->Start(std::move(job), done);
   const int error = errno;
   if (atOnce && count > 0) WriteFinished();
@@ -259,7 +300,12 @@ std::uint32_t TPosixDevice::LineErrors() {
 bool TPosixDevice::ClearCommError(std::uint32_t& errors, std::uint32_t* inQueue) {
   errors = 0;
   if (FGone.load()) return Fail(EIO);
-  if (inQueue && !FInput.Count(*inQueue)) return false;
+  if (inQueue) {
+    // With the filter on, the terminal's count has marks and nulls that no read delivers.
+    std::size_t moved = 0;
+    if (!FInput.Deliverable(*inQueue, moved)) return false;
+    if (moved > 0) FReader->Nudge();
+  }
   std::lock_guard lock(FLock);
   errors = LineErrors();
   return true;

@@ -19,7 +19,8 @@ namespace platform {
 
 class TPosixDevice : public IDevice {
  public:
-  // Opens exclusively; null with errno set on failure.
+  // Opens exclusively (a second opener, in this process or another, gets EBUSY until this
+  // device is destroyed or its process ends); null with errno set on failure.
   static std::unique_ptr<TPosixDevice> Open(const std::string& path);
   // The same with the driver's modem-line, counter and drain calls made through driver
   // (null: the terminal's own).
@@ -69,6 +70,7 @@ class TPosixDevice : public IDevice {
   TUniqueFd FMaskWake;
   TUniqueFd FPoll;  // epoll: arrivals (edge-triggered) and hang-up of FFd, and FMaskWake
   std::atomic<bool> FGone{false};
+  bool FPseudo = false;  // a pseudo-terminal: no modem lines, no driver below to send XOff
   std::atomic<std::uint64_t> FWakeUps{0};
   std::unique_ptr<ILineDriver> FDriver;
   TPosixInput FInput;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -24,8 +25,43 @@ bool TPosixInput::TakeFlagSeen() {
   return std::exchange(FFlagSeen, false);
 }
 
+void TPosixInput::KeepExcess() {
+  FHeld.insert(FHeld.end(), FExcess.begin(), FExcess.end());
+  FExcess.clear();
+}
+
+void TPosixInput::SetFilter(const TInputFilter::TSettings& settings) {
+  std::lock_guard lock(FLock);
+  if (!settings.Unmark) {
+    std::string mark;
+    FFilter.TakeHeldMark(mark);
+    FHeld.insert(FHeld.end(), mark.begin(), mark.end());
+  }
+  FFilter.Configure(settings);
+}
+
 ssize_t TPosixInput::ReadTerminal(std::uint8_t* buffer, std::size_t count) {
-  const ssize_t n = ::read(FFd, buffer, count);
+  ssize_t n;
+  if (!FFilter.Active()) {
+    n = ::read(FFd, buffer, count);
+  } else {
+    // Filtering only shrinks what was read, so reading no more than is missing never
+    // over-reads; a read that delivers nothing (all nulls) reads on.
+    std::string out;
+    n = 1;
+    while (out.size() < count && n > 0) {
+      std::uint8_t raw[4096];
+      n = ::read(FFd, raw, std::min(sizeof raw, count - out.size()));
+      if (n > 0) FFilter.Filter(raw, static_cast<std::size_t>(n), out);
+    }
+    if (!out.empty()) {
+      // A stray mark byte can make one more than was read; it follows the bytes given.
+      const std::size_t given = std::min(count, out.size());
+      std::memcpy(buffer, out.data(), given);
+      FExcess.assign(out.begin() + static_cast<std::ptrdiff_t>(given), out.end());
+      n = static_cast<ssize_t>(given);
+    }  // else n and errno are those of the read that found nothing
+  }
   if (n > 0 && std::memchr(buffer, static_cast<unsigned char>(FFlag), static_cast<std::size_t>(n)))
     FFlagSeen = true;
   return n;
@@ -47,6 +83,7 @@ ssize_t TPosixInput::Read(void* buffer, std::size_t count, bool waited) {
   if (n == count) return static_cast<ssize_t>(n);
   const bool flagBefore = FFlagSeen;
   const ssize_t more = ReadTerminal(bytes + n, count - n);
+  KeepExcess();
   // A flag taken before the wait could look at it must still be reported.
   if (more > 0 && (waited || (FFlagSeen && !flagBefore))) {
     FArrived = true;
@@ -68,6 +105,7 @@ bool TPosixInput::Take(std::size_t& moved) {
       return false;
     }
     FHeld.insert(FHeld.end(), chunk, chunk + n);
+    KeepExcess();
     moved += static_cast<std::size_t>(n);
     if (static_cast<std::size_t>(n) < sizeof chunk) break;
   }
@@ -82,9 +120,24 @@ bool TPosixInput::Count(std::uint32_t& count) {
   return true;
 }
 
+bool TPosixInput::Deliverable(std::uint32_t& count, std::size_t& moved) {
+  moved = 0;
+  bool filtering;
+  {
+    std::lock_guard lock(FLock);
+    filtering = FFilter.Active();
+  }
+  if (!filtering) return Count(count);
+  if (!Take(moved)) return false;
+  std::lock_guard lock(FLock);
+  count = static_cast<std::uint32_t>(FHeld.size());
+  return true;
+}
+
 void TPosixInput::DropHeld() {
   std::lock_guard lock(FLock);
   FHeld.clear();
+  FFilter.Reset();
 }
 
 }  // namespace platform

@@ -1,14 +1,18 @@
 #pragma once
 // The device's input as one queue: bytes the line-event wait has already taken from the
 // terminal to look at them (the flag character), followed by what the terminal still holds.
-// Every read goes through here, so the order of the bytes is kept.
+// Every read goes through here, so the order of the bytes is kept. Bytes are filtered as the
+// control block says (TInputFilter) as they leave the terminal.
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include "serial/platform/PosixInputFilter.h"
 
 namespace platform {
 
@@ -18,6 +22,7 @@ class TPosixInput {
 
   // The flag character (EV_RXFLAG) looked for among the bytes taken from the terminal.
   void SetFlag(char flag);
+  void SetFilter(const TInputFilter::TSettings& settings);
   // Called when a read took bytes straight from the terminal that the line-event wait may not
   // have seen arrive: a read that had been waiting for them, or one that took the flag.
   void OnArrival(std::function<void()> arrival) { FOnArrival = std::move(arrival); }
@@ -33,15 +38,23 @@ class TPosixInput {
   bool TakeArrived();
   // Bytes in the queue; false with errno when the terminal cannot tell.
   bool Count(std::uint32_t& count);
+  // The bytes reads will deliver. While the filter is on, only bytes taken can be counted, so
+  // what the terminal holds is taken first (moved).
+  bool Deliverable(std::uint32_t& count, std::size_t& moved);
   // Drops the held bytes (a purge then empties the terminal's own queue).
   void DropHeld();
 
  private:
-  ssize_t ReadTerminal(std::uint8_t* buffer, std::size_t count);  // under FLock
+  // Under FLock: read(2), delivering filtered bytes; any beyond count wait in FExcess until
+  // KeepExcess holds them after the bytes given.
+  ssize_t ReadTerminal(std::uint8_t* buffer, std::size_t count);
+  void KeepExcess();
 
   int FFd;
   std::mutex FLock;
   std::vector<std::uint8_t> FHeld;
+  std::string FExcess;
+  TInputFilter FFilter;
   char FFlag = 0;
   bool FFlagSeen = false;
   bool FArrived = false;

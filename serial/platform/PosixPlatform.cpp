@@ -1,11 +1,13 @@
 #include "serial/platform/PosixPlatform.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "serial/platform/DeviceNames.h"
+#include "serial/platform/LastFailure.h"
 #include "serial/platform/ManualEvent.h"
 #include "serial/platform/PosixDevice.h"
 #include "serial/platform/PosixPriority.h"
@@ -38,24 +40,53 @@ std::unique_ptr<IEvent> TPosixPlatform::CreateEvent() {
 
 std::int32_t TPosixPlatform::GetPriorityClass() {
   const int saved = errno;
-  const int nice = ::getpriority(PRIO_PROCESS, 0);
+  const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));  // main thread
   errno = saved;
   return PriorityClassOfNice(nice);
 }
 
 void TPosixPlatform::SetPriorityClass(std::int32_t priorityClass) {
-  // Raising the priority needs privileges; like the class change it stands for, the result
-  // is not examined.
   const int saved = errno;
-  ::setpriority(PRIO_PROCESS, 0, NiceOfPriorityClass(priorityClass));
+  const TProcessNice now = ReadProcessNice();
+  TProcessNice to = ShiftedProcessNice(now, NiceOfPriorityClass(priorityClass));
+  if (FSaved && FSaved->Class == priorityClass) {
+    // Threads found before get their own value back, later ones keep their distance.
+    to = ShiftedProcessNice(now, FSaved->Nice.front().Nice);
+    for (TThreadNice& t : to)
+      for (const TThreadNice& before : FSaved->Nice)
+        if (before.Thread == t.Thread) t.Nice = before.Nice;
+    FSaved.reset();
+  }
+  WriteProcessNice(now, to);
   errno = saved;
 }
 
+bool TPosixPlatform::ChangePriorityClass(std::int32_t priorityClass) {
+  const TProcessNice now = ReadProcessNice();
+  const TProcessNice to = ShiftedProcessNice(now, NiceOfPriorityClass(priorityClass));
+  // Refused before anything changes: a class that cannot be taken, or not given back.
+  if (std::string refusal = PriorityRefusal(priorityClass, now, to); !refusal.empty())
+    return Refuse(EPERM, std::move(refusal));
+  if (const int error = WriteProcessNice(now, to); error != 0) {
+    errno = error;
+    return false;
+  }
+  FSaved = TSaved{PriorityClassOfNice(now.front().Nice), now};
+  return true;
+}
 std::int32_t TPosixPlatform::GetLastError() { return errno; }
 
-void TPosixPlatform::SetLastError(std::int32_t code) { errno = code; }
+void TPosixPlatform::SetLastError(std::int32_t code) {
+  ForgetRefusal();
+  errno = code;
+}
 
 std::string TPosixPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
+
+std::string TPosixPlatform::LastErrorText(std::int32_t code) {
+  std::string text = RefusalText(code);
+  return text.empty() ? PosixErrorText(code) : text;
+}
 
 bool PosixDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 

@@ -47,21 +47,59 @@ void MakeRaw(termios& tios) {
   tios.c_cc[VTIME] = 0;
 }
 
-int DcbToTermios(const TDeviceControlBlock& dcb, termios& tios, std::uint32_t& customRate) {
+int DcbToTermios(const TDeviceControlBlock& dcb, termios& tios, std::uint32_t& customRate,
+                 std::string* reason) {
   customRate = 0;
-  if (dcb.BaudRate == 0) return EINVAL;
-  // 4 data bits exist in the block's range but no termios line takes them.
+  auto refuse = [reason](const char* text) {
+    if (reason) *reason = text;
+    return EINVAL;
+  };
+  if (dcb.BaudRate == 0) return refuse("BaudRate 0 refused: the line needs a speed");
   tcflag_t size;
   switch (dcb.ByteSize) {
     case 5: size = CS5; break;
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
-    default: return EINVAL;
+    case 4: return refuse("DataBits db4 refused: the line has no 4-bit characters");
+    default: return refuse("DataBits refused: not a character size");
   }
-  if (dcb.Parity > SpaceParity || dcb.StopBits > TwoStopBits) return EINVAL;
-  // The driver could not tell resume from pause.
-  if (dcb.XonChar == dcb.XoffChar) return EINVAL;
+  if (dcb.Parity > SpaceParity) return refuse("Parity refused: not a parity");
+  // CSTOPB sends 1.5 stop bits after 5 data bits and 2 after more, so each is only exact there.
+  if (dcb.StopBits > TwoStopBits) return refuse("StopBits refused: not a number of stop bits");
+  if (dcb.StopBits == One5StopBits && dcb.ByteSize != 5)
+    return refuse("StopBits sb1_5 refused: the line sends 1.5 stop bits only after 5 data bits");
+  if (dcb.StopBits == TwoStopBits && dcb.ByteSize == 5)
+    return refuse("StopBits sb2 refused: after 5 data bits the line sends 1.5 stop bits");
+  if (!(dcb.Flags & fBinary)) return refuse("fBinary refused: the line has binary mode only");
+  if (dcb.XonChar == dcb.XoffChar)
+    return refuse("Characters.XOn equal to XOff refused: resume could not be told from pause");
+
+  const std::uint32_t dtr = (dcb.Flags & fDtrControlMask) >> 4;
+  const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> 12;
+  if (dtr > DtrControlHandshake) return refuse("DTR refused: not a DTR control");
+  if (dtr == DtrControlHandshake)
+    return refuse("DTR dcHandshake refused: the line has no DTR input handshake");
+  if (rts == RtsControlToggle)
+    return refuse("RTS rcToggle refused: the line cannot raise RTS only while sending");
+  // One flag (CRTSCTS) holds output on CTS and drives RTS for input: only both together.
+  const bool ctsFlow = dcb.Flags & fOutxCtsFlow;
+  if (ctsFlow && rts != RtsControlHandshake)
+    return refuse("opOutputCTSFlow refused: the line holds output on CTS only with RTS rcHandshake");
+  if (!ctsFlow && rts == RtsControlHandshake)
+    return refuse("RTS rcHandshake refused: the line uses RTS for input only with opOutputCTSFlow");
+  if (dcb.Flags & fOutxDsrFlow)
+    return refuse("opOutputDSRFlow refused: the line cannot hold output while DSR is off");
+  if (dcb.Flags & fDsrSensitivity)
+    return refuse("opDSRSensitivity refused: the line cannot ignore bytes while DSR is off");
+  if (dcb.Flags & fAbortOnError)
+    return refuse("opAbortOnError refused: the line cannot stop transfers at a line error");
+  if (dcb.Flags & fInX) {
+    if (!(dcb.Flags & fTXContinueOnXoff))
+      return refuse("xcInput refused without opTXContinueOnXOff: the line sends on after its XOff");
+    if (dcb.XonLim != LineXonLimit || dcb.XoffLim != LineXoffLimit)
+      return refuse("XOnLimit and XOffLimit refused: the line sends XOn and XOff at 128 bytes");
+  }
 
   MakeRaw(tios);
   speed_t speed = StandardSpeed(dcb.BaudRate);
@@ -82,20 +120,36 @@ int DcbToTermios(const TDeviceControlBlock& dcb, termios& tios, std::uint32_t& c
     case SpaceParity: tios.c_cflag |= PARENB | CMSPAR; break;
     default: break;
   }
-  // termios has no 1.5 stop bits; the nearest is 2 (which UARTs send as 1.5 at 5 data bits).
   if (dcb.StopBits != OneStopBit) tios.c_cflag |= CSTOPB;
-
-  const std::uint32_t rts = (dcb.Flags & fRtsControlMask) >> 12;
-  if ((dcb.Flags & fOutxCtsFlow) || rts == RtsControlHandshake) tios.c_cflag |= CRTSCTS;
-  if (dcb.Flags & fParity) tios.c_iflag |= INPCK;
+  if (ctsFlow) tios.c_cflag |= CRTSCTS;
+  // Bad bytes come marked, so the read path can hand them on as received or replaced.
+  if (dcb.Flags & fParity) tios.c_iflag |= INPCK | PARMRK;
   if (dcb.Flags & fOutX) tios.c_iflag |= IXON;
   if (dcb.Flags & fInX) tios.c_iflag |= IXOFF;
   tios.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
   tios.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-  // No termios equivalent, kept only in the stored block: DSR flow and sensitivity, continue
-  // on XOFF, the error and event characters, null stripping, abort on error, DTR handshake,
-  // RTS toggle, the XON/XOFF limits.
+  // Kept by the device, not the record: the error character and null stripping (read path),
+  // the event character (event wait), the Eof character (binary mode reads no end of data).
   return 0;
+}
+
+std::string SettingNotTaken(const termios& wanted, const termios& got) {
+  auto differ = [&](tcflag_t termios::*word, tcflag_t bits) {
+    return ((wanted.*word ^ got.*word) & bits) != 0;
+  };
+  const tcflag_t parity = (wanted.c_cflag & PARENB) ? PARENB | PARODD | CMSPAR : PARENB;
+  if (differ(&termios::c_cflag, CSIZE))
+    return "DataBits refused: the line did not take them (pseudo-terminals have 8 only)";
+  if (differ(&termios::c_cflag, parity))
+    return "Parity refused: the line did not take it (pseudo-terminals have none)";
+  if (differ(&termios::c_cflag, CSTOPB)) return "StopBits refused: the line did not take them";
+  if (differ(&termios::c_cflag, CRTSCTS))
+    return "opOutputCTSFlow refused: the line did not take CTS/RTS handshake";
+  if (differ(&termios::c_iflag, INPCK | PARMRK))
+    return "opCheckParity refused: the line did not take parity checking";
+  if (differ(&termios::c_iflag, IXON | IXOFF))
+    return "XOnXOff refused: the line did not take XOn/XOff flow control";
+  return {};
 }
 
 TDeviceControlBlock TermiosToDcb(const termios& tios, std::uint32_t rate) {
@@ -113,8 +167,14 @@ TDeviceControlBlock TermiosToDcb(const termios& tios, std::uint32_t rate) {
     dcb.Parity = (tios.c_cflag & PARODD) ? MarkParity : SpaceParity;
   else
     dcb.Parity = (tios.c_cflag & PARODD) ? OddParity : EvenParity;
-  dcb.StopBits = (tios.c_cflag & CSTOPB) ? TwoStopBits : OneStopBit;
-  dcb.Flags = fBinary | (DtrControlEnable << 4) | (RtsControlEnable << 12);
+  if (!(tios.c_cflag & CSTOPB))
+    dcb.StopBits = OneStopBit;
+  else
+    dcb.StopBits = dcb.ByteSize == 5 ? One5StopBits : TwoStopBits;
+  // The line goes on sending after its own XOff, at the kernel's fixed levels.
+  dcb.Flags = fBinary | fTXContinueOnXoff | (DtrControlEnable << 4) | (RtsControlEnable << 12);
+  dcb.XonLim = LineXonLimit;
+  dcb.XoffLim = LineXoffLimit;
   if (tios.c_cflag & CRTSCTS)
     dcb.Flags = (dcb.Flags & ~fRtsControlMask) | fOutxCtsFlow | (RtsControlHandshake << 12);
   if (tios.c_iflag & INPCK) dcb.Flags |= fParity;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "serial/platform/LastFailure.h"
 #include "serial/platform/ManualEvent.h"
 #include "serial/platform/PosixPlatform.h"
 #include "serial/platform/VirtualDevice.h"
@@ -93,9 +94,18 @@ void TVirtualPlatform::SetPriorityClass(std::int32_t priorityClass) {
 // errno, like the native backend, so that both agree on codes and texts.
 std::int32_t TVirtualPlatform::GetLastError() { return errno; }
 
-void TVirtualPlatform::SetLastError(std::int32_t code) { errno = code; }
+void TVirtualPlatform::SetLastError(std::int32_t code) {
+  ForgetRefusal();
+  errno = code;
+}
 
 std::string TVirtualPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
+
+// Native devices opened through the fallback record their refusals the same way.
+std::string TVirtualPlatform::LastErrorText(std::int32_t code) {
+  std::string text = RefusalText(code);
+  return text.empty() ? PosixErrorText(code) : text;
+}
 
 bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return PosixDeviceGone(code); }
 

@@ -36,6 +36,7 @@ class TVirtualPlatform : public IPlatform {
   std::int32_t GetLastError() override;
   void SetLastError(std::int32_t code) override;
   std::string ErrorText(std::int32_t code) override;
+  std::string LastErrorText(std::int32_t code) override;
   bool IsDeviceGone(std::int32_t code) override;
 
  private:

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "serial/platform/DeviceNames.h"
+#include "serial/platform/PosixInputFilter.h"
 #include "serial/platform/PosixLineCounts.h"
 #include "serial/platform/PosixPriority.h"
 #include "serial/platform/PosixTermios.h"
@@ -87,8 +88,7 @@ TEST_P(TermiosFormat, SetsSizeParityAndStopBitsAndReadsThemBack) {
   const TDeviceControlBlock back = TermiosToDcb(tios, 9600);
   EXPECT_EQ(back.ByteSize, c.ByteSize);
   EXPECT_EQ(back.Parity, c.Parity);
-  // 1.5 stop bits go out as 2: there is nothing nearer in termios.
-  EXPECT_EQ(back.StopBits, c.StopBits == One5StopBits ? TwoStopBits : c.StopBits);
+  EXPECT_EQ(back.StopBits, c.StopBits);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -99,14 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
         TFormatCase{"db7_even_1", 7, EvenParity, OneStopBit, CS7, PARENB, false},
         TFormatCase{"db8_mark_1", 8, MarkParity, OneStopBit, CS8, PARENB | CMSPAR | PARODD,
                     false},
-        TFormatCase{"db8_space_15", 8, SpaceParity, One5StopBits, CS8, PARENB | CMSPAR, true},
+        TFormatCase{"db5_space_15", 5, SpaceParity, One5StopBits, CS5, PARENB | CMSPAR, true},
         TFormatCase{"db8_none_2", 8, NoParity, TwoStopBits, CS8, 0, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 struct TFlowCase {
   const char* Name;
   std::uint32_t Flags;
-  tcflag_t IFlags;  // of IXON | IXOFF | INPCK
+  tcflag_t IFlags;  // of IXON | IXOFF | INPCK | PARMRK
   bool RtsCts;
 };
 
@@ -116,10 +116,12 @@ TEST_P(TermiosFlow, FlowControlLandsInTheRightFlagWord) {
   const TFlowCase c = GetParam();
   TDeviceControlBlock dcb = Block();
   dcb.Flags = c.Flags;
+  dcb.XonLim = LineXonLimit;
+  dcb.XoffLim = LineXoffLimit;
   termios tios = Cooked();
   std::uint32_t custom = 0;
   ASSERT_EQ(DcbToTermios(dcb, tios, custom), 0);
-  EXPECT_EQ(tios.c_iflag & (IXON | IXOFF | INPCK), c.IFlags);
+  EXPECT_EQ(tios.c_iflag & (IXON | IXOFF | INPCK | PARMRK), c.IFlags);
   // Hardware handshake is a control-mode flag, never an input flag.
   EXPECT_EQ((tios.c_cflag & CRTSCTS) != 0, c.RtsCts);
   EXPECT_EQ(tios.c_iflag & CRTSCTS, 0u);
@@ -129,12 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
     Flow, TermiosFlow,
     testing::Values(TFlowCase{"none", fBinary, 0, false},
                     TFlowCase{"xonxoff_out", fBinary | fOutX, IXON, false},
-                    TFlowCase{"xonxoff_in", fBinary | fInX, IXOFF, false},
-                    TFlowCase{"xonxoff_both", fBinary | fOutX | fInX, IXON | IXOFF, false},
-                    TFlowCase{"cts_out", fBinary | fOutxCtsFlow, 0, true},
-                    TFlowCase{"rts_handshake", fBinary | (RtsControlHandshake << 12), 0, true},
-                    TFlowCase{"rts_toggle", fBinary | (RtsControlToggle << 12), 0, false},
-                    TFlowCase{"check_parity", fBinary | fParity, INPCK, false}),
+                    TFlowCase{"xonxoff_in", fBinary | fInX | fTXContinueOnXoff, IXOFF, false},
+                    TFlowCase{"xonxoff_both", fBinary | fOutX | fInX | fTXContinueOnXoff,
+                              IXON | IXOFF, false},
+                    TFlowCase{"cts_with_rts_handshake",
+                              fBinary | fOutxCtsFlow | (RtsControlHandshake << 12), 0, true},
+                    // Bad bytes arrive marked, for the read path to pass on or replace.
+                    TFlowCase{"check_parity", fBinary | fParity, INPCK | PARMRK, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Termios, LineIsFullyRawWhateverItWasBefore) {
@@ -161,26 +164,50 @@ TEST(Termios, SpecialCharactersGoToStartAndStop) {
   EXPECT_EQ(tios.c_cc[VSTOP], 0x06);
 }
 
-TEST(Termios, RefusesWhatNoLineCanTakeWithoutTouchingTheRecord) {
+// Each setting the line cannot carry out as meant is refused, naming the setting.
+TEST(Termios, RefusesWhatTheLineCannotDoWithoutTouchingTheRecord) {
   struct TCase {
-    const char* What;
+    const char* Setting;  // the reason begins with it
     void (*Spoil)(TDeviceControlBlock&);
   } cases[] = {
-      {"4 data bits", [](TDeviceControlBlock& d) { d.ByteSize = 4; }},
-      {"9 data bits", [](TDeviceControlBlock& d) { d.ByteSize = 9; }},
-      {"XOn equal to XOff", [](TDeviceControlBlock& d) { d.XonChar = d.XoffChar = 0x11; }},
-      {"parity 5", [](TDeviceControlBlock& d) { d.Parity = 5; }},
-      {"stop bits 3", [](TDeviceControlBlock& d) { d.StopBits = 3; }},
-      {"rate 0", [](TDeviceControlBlock& d) { d.BaudRate = 0; }},
+      {"DataBits db4", [](TDeviceControlBlock& d) { d.ByteSize = 4; }},
+      {"DataBits", [](TDeviceControlBlock& d) { d.ByteSize = 9; }},
+      {"Characters.XOn", [](TDeviceControlBlock& d) { d.XonChar = d.XoffChar = 0x11; }},
+      {"Parity", [](TDeviceControlBlock& d) { d.Parity = 5; }},
+      {"StopBits", [](TDeviceControlBlock& d) { d.StopBits = 3; }},
+      {"BaudRate", [](TDeviceControlBlock& d) { d.BaudRate = 0; }},
+      {"StopBits sb1_5", [](TDeviceControlBlock& d) { d.StopBits = One5StopBits; }},
+      {"StopBits sb2", [](TDeviceControlBlock& d) { d.ByteSize = 5; d.StopBits = TwoStopBits; }},
+      {"fBinary", [](TDeviceControlBlock& d) { d.Flags &= ~fBinary; }},
+      {"DTR dcHandshake",
+       [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fDtrControlMask) | (DtrControlHandshake << 4); }},
+      {"RTS rcToggle",
+       [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fRtsControlMask) | (RtsControlToggle << 12); }},
+      {"RTS rcHandshake",
+       [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fRtsControlMask) | (RtsControlHandshake << 12); }},
+      {"opOutputCTSFlow", [](TDeviceControlBlock& d) { d.Flags |= fOutxCtsFlow; }},
+      {"opOutputDSRFlow", [](TDeviceControlBlock& d) { d.Flags |= fOutxDsrFlow; }},
+      {"opDSRSensitivity", [](TDeviceControlBlock& d) { d.Flags |= fDsrSensitivity; }},
+      {"opAbortOnError", [](TDeviceControlBlock& d) { d.Flags |= fAbortOnError; }},
+      {"xcInput", [](TDeviceControlBlock& d) {
+         d.Flags |= fInX;
+         d.XonLim = LineXonLimit;
+         d.XoffLim = LineXoffLimit;
+       }},
+      {"XOnLimit", [](TDeviceControlBlock& d) { d.Flags |= fInX | fTXContinueOnXoff; }},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(c.What);
+    SCOPED_TRACE(c.Setting);
     TDeviceControlBlock dcb = Block();
     c.Spoil(dcb);
     termios tios = Cooked();
     const termios before = tios;
     std::uint32_t custom = 0;
-    EXPECT_EQ(DcbToTermios(dcb, tios, custom), EINVAL);
+    std::string reason;
+    EXPECT_EQ(DcbToTermios(dcb, tios, custom, &reason), EINVAL);
+    EXPECT_EQ(reason.rfind(std::string(c.Setting) + " ", 0), 0u) << reason;
+    EXPECT_NE(reason.find(" refused"), std::string::npos) << reason;
+    EXPECT_LT(reason.size(), 200u);
     EXPECT_EQ(tios.c_cflag, before.c_cflag);
     EXPECT_EQ(tios.c_iflag, before.c_iflag);
   }
@@ -244,5 +271,38 @@ TEST(LineCounts, CountedChangesBecomeErrorBitsAndEvents) {
     after.*c.Field += 2;
     EXPECT_EQ(LineErrorsBetween(before, after), c.Errors);
     EXPECT_EQ(LineEventsBetween(before, after), c.Events);
+  }
+}
+
+// What the line discipline hands over, as the port delivers it; the same whether the bytes come
+// at once or one by one (a mark may be cut between two reads).
+TEST(InputFilter, UnmarksReplacesAndDropsAlikeInAnyChunking) {
+  struct TCase {
+    const char* What;
+    TInputFilter::TSettings Settings;
+    std::string Raw, Delivered;
+  } cases[] = {
+      {"off: untouched", {}, std::string("\xFF\0B\0", 4), std::string("\xFF\0B\0", 4)},
+      {"bad byte as received, true FF once", {true, false, '?', false},
+       std::string("A\xFF\0BC\xFF\xFF" "D", 8), "ABC\xFF" "D"},
+      {"bad byte replaced", {true, true, '?', false},
+       std::string("A\xFF\0BC\xFF\xFF" "D", 8), "A?C\xFF" "D"},
+      {"break stays a null byte", {true, true, '?', false}, std::string("\xFF\0\0A", 4),
+       std::string("\0A", 2)},
+      {"nulls dropped", {false, false, 0, true}, std::string("\0A\0\0B\0", 6), "AB"},
+      {"nulls dropped, marks taken out", {true, false, 0, true},
+       std::string("\0A\xFF\xFF\xFF\0\0B\xFF\0C", 11), "A\xFF" "BC"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(c.Raw.data());
+    TInputFilter whole, bytewise;
+    whole.Configure(c.Settings);
+    bytewise.Configure(c.Settings);
+    std::string a, b;
+    whole.Filter(raw, c.Raw.size(), a);
+    for (std::size_t i = 0; i < c.Raw.size(); ++i) bytewise.Filter(raw + i, 1, b);
+    EXPECT_EQ(a, c.Delivered);
+    EXPECT_EQ(b, c.Delivered);
   }
 }

@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -139,6 +142,43 @@ TEST(PosixOpen, MissingDeviceAndSecondOpenerFailWithSystemCodes) {
   EXPECT_NE(platform.Open(pty.SlaveName), nullptr) << platform.GetLastError();
 }
 
+// The exclusion ends with the process that held it, however it ended, and leaves no mark on
+// the terminal.
+TEST(PosixOpen, LineHeldByAKilledProcessOpensAgain) {
+  TPty pty;
+  ASSERT_FALSE(pty.SlaveName.empty());
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TPosixPlatform platform;
+    auto device = platform.Open(pty.SlaveName);
+    const char held = device ? 'y' : 'n';
+    [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(held, 'y');
+  TPosixPlatform platform;
+  EXPECT_EQ(platform.Open(pty.SlaveName), nullptr);
+  EXPECT_EQ(platform.GetLastError(), EBUSY);
+  ::kill(child, SIGKILL);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  auto device = platform.Open(pty.SlaveName);
+  EXPECT_NE(device, nullptr) << platform.ErrorText(platform.GetLastError());
+  // Nothing left on the terminal that would keep out an unprivileged opener.
+  const int fd = ::open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  int exclusive = 1;
+  ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(fd);
+}
+
 TEST(PosixOpen, NonTerminalIsRefusedAndPermissionTextCarriesHint) {
   TPosixPlatform platform;
   EXPECT_EQ(platform.Open("/dev/null"), nullptr);
@@ -197,6 +237,8 @@ TEST_F(PosixPty, ReadTimeoutsCutTheReadShort) {
       {"total multiplier", {0, 20, 0}, 10, 2, 150ms},
       {"interval after first byte", {50, 0, 0}, 10, 4, 30ms},
       {"whatever waits, at once", {0xFFFFFFFF, 0, 0}, 10, 5, 0ms},
+      {"waiting bytes at once", {0xFFFFFFFF, 0xFFFFFFFF, 2000}, 10, 3, 0ms},
+      {"nothing until the constant", {0xFFFFFFFF, 0xFFFFFFFF, 150}, 10, 0, 120ms},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
@@ -212,6 +254,22 @@ TEST_F(PosixPty, ReadTimeoutsCutTheReadShort) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, c.AtLeast);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
   }
+}
+
+TEST_F(PosixPty, HugeTotalTimeoutWaitsInsteadOfEndingAtOnce) {
+  // MAXDWORD ms per byte: the total no longer fits the clock unless held.
+  ASSERT_TRUE(FDevice->SetCommTimeouts({0, 0xFFFFFFFF, 0xFFFFFFFF}));
+  FPty.Send("abc");
+  std::this_thread::sleep_for(20ms);
+  ByteString buffer(2200, '\0');
+  TManualEvent done;
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartRead(buffer.data(), 2200, done));
+  EXPECT_EQ(errno, ErrorIoPending);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(done.IsSet()) << "the read ended at once";
+  ASSERT_TRUE(FDevice->PurgeComm(PurgeRxAbort | PurgeRxClear));
+  EXPECT_TRUE(done.IsSet());
 }
 
 TEST_F(PosixPty, PurgeEndsPendingReadWhichThenFails) {
@@ -294,28 +352,85 @@ TEST_F(PosixPty, ModemStatusOfPtyIsNoLineOn) {
   EXPECT_EQ(status, 0u);
 }
 
-TEST_F(PosixPty, StateKeepsFieldsTermiosCannotHold) {
+TEST_F(PosixPty, StateKeepsWhatTheDeviceCarriesOutItself) {
   TDeviceControlBlock dcb;
   ASSERT_TRUE(FDevice->GetCommState(dcb));
   dcb.BaudRate = 14400;  // an arbitrary rate
-  dcb.Flags |= fDsrSensitivity | fTXContinueOnXoff | fNull | fAbortOnError | fErrorChar |
-               (DtrControlHandshake << 4);
+  dcb.Flags |= fParity | fNull | fErrorChar;
   dcb.ErrorChar = '?';
   dcb.EvtChar = 0x7E;
-  dcb.XonLim = 100;
+  dcb.EofChar = 0x1A;
+  dcb.XonLim = 100;  // no input flow control, so no level is at stake
   dcb.XoffLim = 200;
-  dcb.StopBits = One5StopBits;
   ASSERT_TRUE(FDevice->SetCommState(dcb)) << errno;
   TDeviceControlBlock back;
   ASSERT_TRUE(FDevice->GetCommState(back));
   EXPECT_EQ(back, dcb);
+}
 
-  TDeviceControlBlock same = dcb;
-  same.XoffChar = same.XonChar;
-  EXPECT_FALSE(FDevice->SetCommState(same));
-  EXPECT_EQ(errno, EINVAL);
-  ASSERT_TRUE(FDevice->GetCommState(back));
-  EXPECT_EQ(back, dcb);  // a refused block changes nothing
+// A refused block leaves the line as it was, whether refused before the first change or after
+// the line turned part of it down.
+TEST_F(PosixPty, RefusedBlockLeavesTheLineAsItWas) {
+  struct TCase {
+    const char* Setting;
+    void (*Spoil)(TDeviceControlBlock&);
+  } cases[] = {
+      {"DTR dcHandshake",
+       [](TDeviceControlBlock& d) { d.Flags = (d.Flags & ~fDtrControlMask) | (DtrControlHandshake << 4); }},
+      {"Parity", [](TDeviceControlBlock& d) { d.Parity = EvenParity; }},  // no pty has parity
+      {"DataBits", [](TDeviceControlBlock& d) { d.ByteSize = 7; }},
+      {"opOutputCTSFlow", [](TDeviceControlBlock& d) {  // a pty has no CTS to wait for
+         d.Flags = (d.Flags & ~fRtsControlMask) | fOutxCtsFlow | (RtsControlHandshake << 12);
+       }},
+      {"xcInput", [](TDeviceControlBlock& d) {  // a pty sends no XOff however full it is
+         d.Flags |= fInX | fTXContinueOnXoff;
+         d.XonLim = 128;
+         d.XoffLim = 128;
+       }},
+  };
+  TDeviceControlBlock before;
+  ASSERT_TRUE(FDevice->GetCommState(before));
+  termios lineBefore{};
+  ASSERT_EQ(::tcgetattr(FPty.Master, &lineBefore), 0);  // a pty's ends share one record
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Setting);
+    TDeviceControlBlock dcb = before;
+    dcb.BaudRate = 57600;
+    dcb.Flags |= fOutX;
+    dcb.StopBits = TwoStopBits;
+    c.Spoil(dcb);
+    EXPECT_FALSE(FDevice->SetCommState(dcb));
+    ASSERT_EQ(errno, EINVAL);
+    EXPECT_EQ(FPlatform.LastErrorText(EINVAL).rfind(std::string(c.Setting) + " refused", 0), 0u)
+        << FPlatform.LastErrorText(EINVAL);
+    TDeviceControlBlock back;
+    ASSERT_TRUE(FDevice->GetCommState(back));
+    EXPECT_EQ(back, before);
+    termios line{};
+    ASSERT_EQ(::tcgetattr(FPty.Master, &line), 0);
+    EXPECT_EQ(::cfgetospeed(&line), ::cfgetospeed(&lineBefore));
+    EXPECT_EQ(line.c_cflag, lineBefore.c_cflag);
+    EXPECT_EQ(line.c_iflag, lineBefore.c_iflag);
+  }
+}
+
+// Nulls dropped and marked bytes taken out in the read path; the queue count says what reads
+// will deliver, so a read of that many never waits.
+TEST_F(PosixPty, ReadPathDropsNullsAndUnmarksAndCountsWhatItDelivers) {
+  TDeviceControlBlock dcb;
+  ASSERT_TRUE(FDevice->GetCommState(dcb));
+  dcb.Flags |= fNull | fParity;
+  ASSERT_TRUE(FDevice->SetCommState(dcb));
+  // The line doubles a true FF while it marks bad bytes.
+  FPty.Send(ByteString("\0A\xFF\0B\0\0C", 8));
+  std::this_thread::sleep_for(50ms);
+  std::uint32_t errors = 0, inQueue = 0;
+  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
+  EXPECT_EQ(inQueue, 4u);
+  ByteString got;
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(ReadAll(got, inQueue, moved));
+  EXPECT_EQ(got, ByteString("A\xFF" "BC"));
 }
 
 TEST_F(PosixPty, VanishedPeerNeitherSpinsNorInventsEvents) {

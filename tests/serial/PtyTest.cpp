@@ -4,11 +4,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -80,26 +84,123 @@ TEST(PortOnPty, OpensByNameAndSetsTheLine) {
   PtyPair pty;
   TComPort port(nullptr);
   port.SetDeviceName(pty.Name());
-  port.SetBaudRate(TBaudRate::br9600);
-  port.SetDataBits(TDataBits::db7);
-  port.SetParity(TParity::paEven);
-  port.SetStopBits(TStopBits::sb2);
+  // The window's settings at start.
+  port.SetBaudRate(TBaudRate::br4800);
+  port.SetDataBits(TDataBits::db8);
+  port.SetParity(TParity::paNone);
+  port.SetStopBits(TStopBits::sb1);
   port.SetActive(true);
   ASSERT_TRUE(port.Active());
   termios t{};
   ASSERT_EQ(::tcgetattr(pty.Slave(), &t), 0);
-  // Linux ptys force 8 data bits without parity, so speed and stop bits are what shows here.
-  EXPECT_EQ(::cfgetospeed(&t), B9600);
-  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_EQ(::cfgetospeed(&t), B4800);
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
   EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));  // a raw line: no byte is changed or echoed
   EXPECT_FALSE(t.c_iflag & (ICRNL | IXON));
 
   port.SetBaudRate(TBaudRate::br115200);  // reaches the open device at once
+  port.SetStopBits(TStopBits::sb2);
   ASSERT_EQ(::tcgetattr(pty.Slave(), &t), 0);
   EXPECT_EQ(::cfgetospeed(&t), B115200);
   EXPECT_TRUE(t.c_cflag & CSTOPB);
   port.SetActive(false);
   EXPECT_FALSE(port.Active());
+}
+
+// A setting the line cannot carry out fails the open with a message that names it, and the
+// port ends closed.
+TEST(PortOnPty, SettingTheLineCannotTakeFailsTheOpenNamingIt) {
+  struct TCase {
+    const char* Setting;
+    void (*Set)(TComPort&);
+  } cases[] = {
+      {"Parity", [](TComPort& p) { p.SetParity(TParity::paEven); }},  // no pty has parity
+      {"StopBits sb1_5", [](TComPort& p) { p.SetStopBits(TStopBits::sb1_5); }},
+      {"RTS rcToggle", [](TComPort& p) { p.FlowControl().SetRTS(TRTSControl::rcToggle); }},
+      {"opOutputDSRFlow", [](TComPort& p) { p.SetOptions(TOptions{TOption::opOutputDSRFlow}); }},
+      {"opAbortOnError", [](TComPort& p) { p.SetOptions(TOptions{TOption::opAbortOnError}); }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Setting);
+    PtyPair pty;
+    TComPort port(nullptr);
+    port.SetDeviceName(pty.Name());
+    port.SetBaudRate(TBaudRate::br9600);
+    port.SetDataBits(TDataBits::db8);
+    c.Set(port);
+    try {
+      port.SetActive(true);
+      ADD_FAILURE() << "opened";
+    } catch (const EComError& e) {
+      EXPECT_EQ(e.ErrorCode(), EINVAL);
+      EXPECT_EQ(std::string(e.Message()).rfind(std::string(c.Setting) + " refused", 0), 0u)
+          << e.Message();
+    }
+    EXPECT_FALSE(port.Active());
+  }
+}
+
+int NiceOf(pid_t thread) { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread)); }
+
+// The class is the whole process's: every thread takes it, keeping its distance, and each
+// has its own value back after Close.
+TEST(PortOnPty, PriorityClassReachesEveryThreadAndIsGivenBackExactly) {
+  if (::getuid() != 0) GTEST_SKIP() << "raising the priority needs privileges";
+  PtyPair pty;
+  const pid_t main = ::getpid();
+  const int mainBefore = NiceOf(main);
+  std::atomic<pid_t> helper{0};
+  std::atomic<bool> stop{false};
+  std::thread other([&] {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), mainBefore + 3);
+    helper = ::gettid();
+    while (!stop) std::this_thread::sleep_for(5ms);
+  });
+  while (helper == 0) std::this_thread::sleep_for(1ms);
+  TComPort port(nullptr);
+  port.SetDeviceName(pty.Name());
+  port.SetPriorityClass(TPriorityClass::pcHigh);
+  port.SetActive(true);
+  EXPECT_EQ(NiceOf(main), -10);
+  EXPECT_EQ(NiceOf(helper), -7);
+  port.SetActive(false);
+  EXPECT_EQ(NiceOf(main), mainBefore);
+  EXPECT_EQ(NiceOf(helper), mainBefore + 3);
+  stop = true;
+  other.join();
+}
+
+// An ordinary user could not raise the priority again after pcIdle: refused at open, and the
+// process keeps its priority.
+TEST(PortOnPty, PriorityClassThatCouldNotBeGivenBackIsRefusedAtOpen) {
+  PtyPair pty;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    ::syscall(SYS_capget, &header, caps);
+    caps[0].effective &= ~(1u << CAP_SYS_NICE);
+    ::syscall(SYS_capset, &header, caps);
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_NICE, &none);
+    const int before = NiceOf(::getpid());
+    TComPort port(nullptr);
+    port.SetDeviceName(pty.Name());
+    port.SetPriorityClass(TPriorityClass::pcIdle);
+    int result = 1;
+    try {
+      port.SetActive(true);
+    } catch (const EComError& e) {
+      result = e.Message().rfind("PriorityClass pcIdle refused", 0) == 0 ? 0 : 2;
+    }
+    if (port.Active() || NiceOf(::getpid()) != before) result = 3;
+    ::_exit(result);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened, 2: other message, 3: process changed";
 }
 
 TEST(PortOnPty, SecondOpenerIsRefusedAndEndsClosed) {

@@ -80,6 +80,62 @@ TEST(PortSettings, EnumerationsAndSetsAreOneByteOrdinals) {
   EXPECT_EQ(o, TOptions::FromBits(0x80));
 }
 
+// List positions arrive as ordinals; one past the enumeration (or -1 as a byte) is refused
+// naming the setting, offered to OnError, and the stored value stays.
+TEST(PortSettings, OrdinalOutsideItsEnumerationIsRefused) {
+  struct TCase {
+    const char* Setting;
+    void (*Set)(TComPort&, std::uint8_t);
+    int (*Get)(const TComPort&);
+    std::uint8_t FirstInvalid;
+  } cases[] = {
+      {"BaudRate", [](TComPort& p, std::uint8_t v) { p.SetBaudRate(static_cast<TBaudRate>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.BaudRate()); }, 18},
+      {"DataBits", [](TComPort& p, std::uint8_t v) { p.SetDataBits(static_cast<TDataBits>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.DataBits()); }, 6},
+      {"Parity", [](TComPort& p, std::uint8_t v) { p.SetParity(static_cast<TParity>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.Parity()); }, 6},
+      {"StopBits", [](TComPort& p, std::uint8_t v) { p.SetStopBits(static_cast<TStopBits>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.StopBits()); }, 4},
+      {"PriorityClass",
+       [](TComPort& p, std::uint8_t v) { p.SetPriorityClass(static_cast<TPriorityClass>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.PriorityClass()); }, 5},
+      {"FlowControl.DTR",
+       [](TComPort& p, std::uint8_t v) { p.FlowControl().SetDTR(static_cast<TDTRControl>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.FlowControl().DTR()); }, 4},
+      {"FlowControl.RTS",
+       [](TComPort& p, std::uint8_t v) { p.FlowControl().SetRTS(static_cast<TRTSControl>(v)); },
+       [](const TComPort& p) { return static_cast<int>(p.FlowControl().RTS()); }, 5},
+      {"FlowControl.XOnXOff",
+       [](TComPort& p, std::uint8_t v) {
+         p.FlowControl().SetXOnXOff(static_cast<TXOnXOffControl>(v));
+       },
+       [](const TComPort& p) { return static_cast<int>(p.FlowControl().XOnXOff()); }, 5},
+  };
+  for (const TCase& c : cases) {
+    for (const std::uint8_t ordinal : {c.FirstInvalid, std::uint8_t{255}}) {
+      SCOPED_TRACE(std::string(c.Setting) + " " + std::to_string(ordinal));
+      TComPort port(nullptr);
+      Recorder recorder;
+      port.SetOnError(MakeMethod(&recorder, &Recorder::Handle));
+      c.Set(port, static_cast<std::uint8_t>(c.FirstInvalid - 1));  // the last valid one
+      EXPECT_THROW(c.Set(port, ordinal), EComError);
+      EXPECT_EQ(c.Get(port), c.FirstInvalid - 1);
+      EXPECT_EQ(recorder.Calls, 1);
+      EXPECT_EQ(recorder.Code, 0);
+      EXPECT_EQ(recorder.Message.rfind(std::string(c.Setting) + " " + std::to_string(ordinal) +
+                                           " refused",
+                                       0),
+                0u)
+          << recorder.Message;
+    }
+  }
+  // A settings object of no port refuses too.
+  TFlowControl loose;
+  EXPECT_THROW(loose.SetRTS(static_cast<TRTSControl>(9)), EComError);
+  EXPECT_EQ(loose.RTS(), TRTSControl::rcDefault);
+}
+
 TEST(PortSettings, ClosedPortOnlyStoresAndTouchesNoDevice) {
   fake::Platform os;
   TComPort port(nullptr);
