@@ -82,7 +82,7 @@ class TPosixDevice : public IDevice {
   TCommTimeouts FTimeouts;
   std::uint32_t FInputSize = 0;  // as given to SetupComm: the base of EV_RX80FULL
   std::uint32_t FMask = 0;
-  std::uint64_t FMaskGeneration = 0;
+  std::uint64_t FMaskGeneration = 0;  // 0 until the first mask: the port is still opening
   std::uint32_t FPending = 0;  // events seen under the mask, not yet reported
   std::uint64_t FWrites = 0;   // writes issued; a drain counts only for the latest
   bool FTxPending = false;     // a write since the last EV_TXEMPTY
