@@ -14,3 +14,4 @@ ensure_packages() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+KORVEX_PACKAGES+=(clang libclang-rt-14-dev llvm)  # fuzz targets (libFuzzer), sanitizer symbols
