@@ -10,8 +10,8 @@
 
 namespace {
 
-// What a decoder made of the bytes, with the reports of corrupt frames left out: how many
-// there are depends on where the reads split the stream.
+// What a decoder made of the bytes, with its reports of bad bytes (those carry a problem) left
+// out: how many there are depends on where the reads split the stream.
 struct TDecoded {
   std::vector<TStationMessageKind> Kinds;
   std::vector<ByteString> Images;
@@ -20,7 +20,7 @@ struct TDecoded {
 
 void Take(TDecoded& decoded, const std::vector<TStationMessage>& messages) {
   for (const TStationMessage& m : messages) {
-    if (m.Kind == TStationMessageKind::Corrupt) continue;
+    if (m.Kind == TStationMessageKind::Corrupt || !m.Problem.empty()) continue;
     decoded.Kinds.push_back(m.Kind);
     if (m.Kind != TStationMessageKind::CardData) continue;
     FUZZ_CHECK(m.Image.size() == CardImageSize);
