@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each one for a short while over its seeds. Any crash,
 # sanitizer report, leak, hang or broken invariant fails; the input is kept under
-# build-fuzz/findings/, each run's output under build-fuzz/logs/. KORVEX_FUZZ_SECONDS sets the time per target (a longer run by hand).
+# build-fuzz/findings/, each run's output under build-fuzz/logs/. KORVEX_FUZZ_SECONDS sets the
+# time per target (a longer run by hand).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -n "${KORVEX_SKIP_FUZZ:-}" ] && exit 0
