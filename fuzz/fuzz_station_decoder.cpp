@@ -1,4 +1,5 @@
 // Arbitrary bytes from the line, given to the card reader's decoder whole and in pieces.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
