@@ -17,3 +17,4 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 KORVEX_PACKAGES+=(xclip)  # e2e: reads the window's exchange log through the clipboard
+KORVEX_PACKAGES+=(clang libclang-rt-14-dev llvm)  # fuzz targets (libFuzzer), sanitizer symbols
