@@ -14,3 +14,4 @@ ensure_packages() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+KORVEX_PACKAGES+=(qt6-serialport-dev strace)  # serial benchmark: QSerialPort beside the component, system calls counted
