@@ -74,8 +74,10 @@ TPosixDevice::TPosixDevice(TUniqueFd fd)
     : FFd(std::move(fd)), FMaskWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   const int error = errno;
   FReader = std::make_unique<TPosixTransfer>(TDirection::Read, FFd.Get(), FGone);
-  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
-                                             [this] { Wake(); });
+  // Runs under the writer's lock, so it reads the mask without the device's.
+  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone, [this] {
+    if (FWatchTxEmpty.load()) Wake();
+  });
   if (!FMaskWake.Valid()) errno = error;
 }
 
@@ -173,6 +175,7 @@ bool TPosixDevice::PurgeComm(std::uint32_t flags) {
 bool TPosixDevice::SetCommMask(std::uint32_t mask) {
   std::lock_guard lock(FLock);
   FMask = mask;
+  FWatchTxEmpty.store((mask & EvTxEmpty) != 0);
   ++FMaskGeneration;
   Wake();
   return true;
@@ -303,13 +306,16 @@ bool TPosixDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& d
     t = FTimeouts;
     if (count > 0) FTxPending = true;
   }
+  const bool txEmptyWatched = FWatchTxEmpty.load();
   const std::uint64_t total =
       static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
       t.WriteTotalTimeoutConstant;
   if (total != 0) job.Deadline = TPosixTransfer::TClock::now() + std::chrono::milliseconds(total);
   const bool atOnce = FWriter->Start(std::move(job), done);
   const int error = errno;
-  if (atOnce) Wake();  // a waiter may now see the output drained
+  // Only a wait for EV_TXEMPTY cares that the output may have drained; a mask change that
+  // adds it wakes the wait by itself.
+  if (atOnce && txEmptyWatched) Wake();
   errno = error;
   return atOnce;
 }

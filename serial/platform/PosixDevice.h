@@ -44,6 +44,7 @@ class TPosixDevice : public IDevice {
   TUniqueFd FFd;
   TUniqueFd FMaskWake;
   std::atomic<bool> FGone{false};
+  std::atomic<bool> FWatchTxEmpty{false};  // the mask holds EV_TXEMPTY
   std::unique_ptr<TPosixTransfer> FReader;
   std::unique_ptr<TPosixTransfer> FWriter;
 
