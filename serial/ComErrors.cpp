@@ -11,7 +11,7 @@ bool IsDeviceGone(const EComError& error) {
 void TCustomComPort::RaiseError(std::int32_t code, const std::string& message) {
   EComError error(code, message);
   TComAction action = TComAction::caRaise;
-  if (FOnError.Assigned()) FOnError(this, error, action);
+  if (const auto handler = Handler(FOnError); handler.Assigned()) handler(this, error, action);
   if (action == TComAction::caAbort) throw EAbort();
   throw error;
 }

@@ -10,9 +10,16 @@ TCustomComPort::TCustomComPort(TComponent* owner)
 }
 
 TCustomComPort::~TCustomComPort() {
-  // The owner may already be half destroyed: its handlers must not run from here.
-  FOnError = nullptr;
-  FAfterRead = FAfterWrite = FBeforeRead = FBeforeWrite = nullptr;
+  // The owner may already be half destroyed: none of its handlers may run from here, not
+  // even a delivery that close still serves. The mask is left as it is: close clears it.
+  {
+    std::lock_guard lock(FHandlersLock);
+    FOnError = nullptr;
+    FAfterRead = FAfterWrite = FBeforeRead = FBeforeWrite = nullptr;
+    FOnBreak = FOnCTSChange = FOnDSRChange = FOnEvent1 = FOnEvent2 = FOnPrinterError = FOnRing =
+        FOnRLSDChange = FOnRx80PercFull = FOnRxChar = FOnRxFlag = FOnTxEmpty = nullptr;
+    FOnLineError = nullptr;
+  }
   try {
     Close();
   } catch (...) {

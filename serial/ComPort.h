@@ -1,9 +1,12 @@
 #pragma once
 // The serial port component: settings, open/close and device configuration, reading and
 // writing, line status, the line-event thread and one error path.
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "serial/ComSettings.h"
 #include "serial/ComThread.h"
@@ -150,15 +153,26 @@ class TCustomComPort : public TComponent {
  private:
   friend class TComThread;
 
+  // Handlers are written on the owner's thread and, without SynchronizeEvents, read on the
+  // event thread: both sides go through FHandlersLock.
   template <typename Ev>
   void StoreEvent(Ev& field, const Ev& value) {
+    std::lock_guard lock(FHandlersLock);
     if (!(field == value)) field = value;
   }
   template <typename Ev>
   void StoreLineEvent(Ev& field, const Ev& value) {
-    if (field == value) return;
-    field = value;
+    {
+      std::lock_guard lock(FHandlersLock);
+      if (field == value) return;
+      field = value;
+    }
     ApplyEventMask();
+  }
+  template <typename Ev>
+  Ev Handler(const Ev& field) const {
+    std::lock_guard lock(FHandlersLock);
+    return field;
   }
   bool Configurable() const;  // open and not in design mode
   // The open device, or the platform's invalid-handle failure raised through CheckResult.
@@ -182,6 +196,9 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TBufferSizes> FBufferSizes;
   std::unique_ptr<TTimeouts> FTimeouts;
 
+  mutable std::mutex FHandlersLock;
+  // The thread running DispatchEvents, so that its handlers cannot close the port under it.
+  std::atomic<std::thread::id> FDispatchingThread{};
   TReadWriteEvent FAfterRead, FAfterWrite, FBeforeRead, FBeforeWrite;
   TNotifyEvent FOnBreak, FOnCTSChange, FOnDSRChange;
   TComErrorEvent FOnError;

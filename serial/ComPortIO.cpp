@@ -6,7 +6,8 @@
 
 void TCustomComPort::Read(void* buffer, std::int32_t count, bool waitOnCompletion) {
   CheckOpen();
-  if (FBeforeRead.Assigned()) FBeforeRead(this, buffer, count, waitOnCompletion);
+  if (const auto handler = Handler(FBeforeRead); handler.Assigned())
+    handler(this, buffer, count, waitOnCompletion);
   WaitForReadCompletion();
   FReadCount = static_cast<std::uint32_t>(count);
   if (count != 0) {
@@ -15,13 +16,15 @@ void TCustomComPort::Read(void* buffer, std::int32_t count, bool waitOnCompletio
     CheckResult(device.StartRead(buffer, FReadCount, *FReadEvent));
     if (waitOnCompletion) WaitForReadCompletion();
   }
-  if (FAfterRead.Assigned()) FAfterRead(this, buffer, count, waitOnCompletion);
+  if (const auto handler = Handler(FAfterRead); handler.Assigned())
+    handler(this, buffer, count, waitOnCompletion);
 }
 
 void TCustomComPort::Write(const void* buffer, std::int32_t count, bool waitOnCompletion) {
   CheckOpen();
   void* data = const_cast<void*>(buffer);  // the handlers' type is untyped, not writable
-  if (FBeforeWrite.Assigned()) FBeforeWrite(this, data, count, waitOnCompletion);
+  if (const auto handler = Handler(FBeforeWrite); handler.Assigned())
+    handler(this, data, count, waitOnCompletion);
   WaitForWriteCompletion();
   FWriteCount = static_cast<std::uint32_t>(count);
   if (count != 0) {
@@ -30,7 +33,8 @@ void TCustomComPort::Write(const void* buffer, std::int32_t count, bool waitOnCo
     CheckResult(device.StartWrite(buffer, FWriteCount, *FWriteEvent));
     if (waitOnCompletion) WaitForWriteCompletion();
   }
-  if (FAfterWrite.Assigned()) FAfterWrite(this, data, count, waitOnCompletion);
+  if (const auto handler = Handler(FAfterWrite); handler.Assigned())
+    handler(this, data, count, waitOnCompletion);
 }
 
 void TCustomComPort::WaitForCompletion(platform::IEvent* done, platform::TDirection direction,

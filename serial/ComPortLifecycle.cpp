@@ -69,6 +69,10 @@ void TCustomComPort::OpenDevice() {
 }
 
 void TCustomComPort::Close() {
+  // Close waits for the event thread, which is running or waiting for this very handler:
+  // closing from there would free the thread under itself or wait for ever.
+  if (FDispatchingThread.load() == std::this_thread::get_id() && (FHandle || FEventThread))
+    RaiseError(0, "Can't close the port from its own event handler");
   if (FHandle) {
     PurgeInput();
     PurgeOutput();

@@ -12,10 +12,10 @@ thread_local TComThread* CurrentThread = nullptr;
 
 TComThread::TComThread(TCustomComPort& port) : FPort(port) {
   Start();
-  SetTimeCritical();
   // The new thread parks itself on its first run; waiting on the thread's condition variable
   // for that replaces polling the parked flag with 1 ms sleeps.
   WaitUntilParked();
+  SetTimeCritical();
 }
 
 TComThread::~TComThread() { StopAndWait(); }

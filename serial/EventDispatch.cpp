@@ -8,19 +8,22 @@ using namespace platform;
 void TCustomComPort::ApplyEventMask() {
   if (!Configurable()) return;
   std::uint32_t mask = 0;
-  if (FOnBreak.Assigned()) mask |= EvBreak;
-  if (FOnCTSChange.Assigned()) mask |= EvCts;
-  if (FOnDSRChange.Assigned()) mask |= EvDsr;
-  if (FOnLineError.Assigned()) mask |= EvErr;
-  if (FOnEvent1.Assigned()) mask |= EvEvent1;
-  if (FOnEvent2.Assigned()) mask |= EvEvent2;
-  if (FOnPrinterError.Assigned()) mask |= EvPErr;
-  if (FOnRing.Assigned()) mask |= EvRing;
-  if (FOnRLSDChange.Assigned()) mask |= EvRlsd;
-  if (FOnRx80PercFull.Assigned()) mask |= EvRx80Full;
-  if (FOnRxChar.Assigned()) mask |= EvRxChar;
-  if (FOnRxFlag.Assigned()) mask |= EvRxFlag;
-  if (FOnTxEmpty.Assigned()) mask |= EvTxEmpty;
+  {
+    std::lock_guard lock(FHandlersLock);
+    if (FOnBreak.Assigned()) mask |= EvBreak;
+    if (FOnCTSChange.Assigned()) mask |= EvCts;
+    if (FOnDSRChange.Assigned()) mask |= EvDsr;
+    if (FOnLineError.Assigned()) mask |= EvErr;
+    if (FOnEvent1.Assigned()) mask |= EvEvent1;
+    if (FOnEvent2.Assigned()) mask |= EvEvent2;
+    if (FOnPrinterError.Assigned()) mask |= EvPErr;
+    if (FOnRing.Assigned()) mask |= EvRing;
+    if (FOnRLSDChange.Assigned()) mask |= EvRlsd;
+    if (FOnRx80PercFull.Assigned()) mask |= EvRx80Full;
+    if (FOnRxChar.Assigned()) mask |= EvRxChar;
+    if (FOnRxFlag.Assigned()) mask |= EvRxFlag;
+    if (FOnTxEmpty.Assigned()) mask |= EvTxEmpty;
+  }
 
   // The park is requested before the mask change, so the wait that the change ends is
   // followed by the park, not by another wait.
@@ -50,17 +53,27 @@ void TCustomComPort::WaitForEvent() {
 }
 
 void TCustomComPort::DispatchEvents() {
+  // Marks this thread as the dispatching one for as long as its handlers run (see Close).
+  struct TDispatching {
+    std::atomic<std::thread::id>& Thread;
+    std::thread::id Outer;
+    explicit TDispatching(std::atomic<std::thread::id>& thread)
+        : Thread(thread), Outer(thread.exchange(std::this_thread::get_id())) {}
+    ~TDispatching() { Thread.store(Outer); }
+  } dispatching(FDispatchingThread);
   // Each handler is read when its turn comes: one removed by an earlier handler is not called.
-  auto notify = [this](std::uint32_t bit, const TNotifyEvent& handler) {
-    if ((FEventMask & bit) != 0 && handler.Assigned()) handler(this);
+  auto notify = [this](std::uint32_t bit, const TNotifyEvent& field) {
+    if ((FEventMask & bit) == 0) return;
+    if (const TNotifyEvent handler = Handler(field); handler.Assigned()) handler(this);
   };
   try {
     notify(EvBreak, FOnBreak);
     notify(EvCts, FOnCTSChange);
     notify(EvDsr, FOnDSRChange);
-    if ((FEventMask & EvErr) != 0 && FOnLineError.Assigned()) {
+    if ((FEventMask & EvErr) != 0 && Handler(FOnLineError).Assigned()) {
       const TLineErrors errors = LineErrors();
-      if (FOnLineError.Assigned()) FOnLineError(this, errors);
+      if (const TLineErrorEvent handler = Handler(FOnLineError); handler.Assigned())
+        handler(this, errors);
     }
     notify(EvEvent1, FOnEvent1);
     notify(EvEvent2, FOnEvent2);

@@ -35,8 +35,13 @@ class TThread {
   // Blocks until the thread is parked or has ended.
   void WaitUntilParked();
 
-  // Best effort: the highest real-time priority when the system allows it, otherwise unchanged.
+  // The highest priority an ordinary thread has: normal time-sharing scheduling (never a
+  // real-time class, even where the process could take one) at the lowest nice value the
+  // process may take without privileges (RLIMIT_NICE), or its present one. Call once the
+  // thread runs Execute.
   void SetTimeCritical() noexcept;
+  // The OS thread, for inspection.
+  std::thread::native_handle_type NativeHandle() { return FThread.native_handle(); }
 
   // Runs fn on the main thread and blocks until it has run; fn's exception is rethrown here.
   static void Synchronize(const std::function<void()>& fn);
@@ -69,4 +74,5 @@ class TThread {
   std::condition_variable FChanged;
   bool FParkRequested = false;
   bool FParked = false;
+  int FSystemId = 0;  // the kernel's id of the running thread, 0 before it runs
 };

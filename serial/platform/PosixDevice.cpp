@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "serial/platform/PosixBaudRate.h"
+#include "serial/platform/PosixPlatform.h"
 #include "serial/platform/PosixTermios.h"
 
 namespace platform {
@@ -22,15 +23,14 @@ constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
 
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
-void DrainEventFd(int fd) {
-  std::uint64_t value;
-  while (::read(fd, &value, sizeof value) > 0) {
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
+  return Open(path, nullptr);
+}
+
+std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path,
+                                                 std::unique_ptr<ILineDriver> driver) {
   TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return nullptr;
   termios tios{};
@@ -53,35 +53,45 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path) {
   std::uint32_t rate = 0;
   if (PosixGetBaudRate(fd.Get(), &rate) != 0) rate = RateOfSpeed(cfgetospeed(&tios));
 
-  std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd)));
+  if (!driver) driver = MakeTerminalDriver(fd.Get());
+  std::unique_ptr<TPosixDevice> device(new TPosixDevice(std::move(fd), std::move(driver)));
   if (!device->FMaskWake.Valid() || !device->FReader->Started() || !device->FWriter->Started())
     return nullptr;  // errno from the failed creation; the destructor releases the rest
+  // Counters decide which event sources the line has.
+  if (device->FDriver->Counts(device->FErrorCounts)) {
+    device->FCountsLines = true;
+    device->FEventCounts = device->FErrorCounts;
+  }
+  if (!device->StartEventSources()) return nullptr;
   device->FDcb = TermiosToDcb(tios, rate);
   int lines = 0;
   if (::ioctl(device->FFd.Get(), TIOCMGET, &lines) == 0) {
     if (!(lines & TIOCM_DTR)) device->FDcb.Flags &= ~fDtrControlMask;
     if (!(lines & TIOCM_RTS) && !(tios.c_cflag & CRTSCTS)) device->FDcb.Flags &= ~fRtsControlMask;
   }
-  if (ReadLineCounts(device->FFd.Get(), device->FErrorCounts)) {
-    device->FCountsLines = true;
-    device->FEventCounts = device->FErrorCounts;
-  }
   errno = 0;
   return device;
 }
 
-TPosixDevice::TPosixDevice(TUniqueFd fd)
-    : FFd(std::move(fd)), FMaskWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+TPosixDevice::TPosixDevice(TUniqueFd fd, std::unique_ptr<ILineDriver> driver)
+    : FFd(std::move(fd)),
+      FMaskWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      FDriver(std::move(driver)),
+      FInput(FFd.Get()) {
   const int error = errno;
   FReader = std::make_unique<TPosixTransfer>(TDirection::Read, FFd.Get(), FGone);
-  // Runs under the writer's lock, so it reads the mask without the device's.
-  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone, [this] {
-    if (FWatchTxEmpty.load()) Wake();
+  FReader->ReadThrough([this](void* buffer, std::size_t count) {
+    return FInput.Read(buffer, count);
   });
+  FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
+                                             [this] { WriteFinished(); });
   if (!FMaskWake.Valid()) errno = error;
 }
 
 TPosixDevice::~TPosixDevice() {
+  // The helpers call back into this object: they end before anything else goes.
+  FModemWatcher.reset();
+  FDrainWatcher.reset();
   FReader.reset();
   FWriter.reset();
   // The exclusive flag outlives our descriptor while others hold the terminal open.
@@ -136,8 +146,10 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
 }
 
 bool TPosixDevice::SetupComm(std::int32_t inputSize, std::int32_t outputSize) {
-  // The terminal's queues have fixed sizes; sizes are only checked.
+  // The terminal's queues have fixed sizes; the input size is the base of EV_RX80FULL.
   if (inputSize < 0 || outputSize < 0) return Fail(EINVAL);
+  std::lock_guard lock(FLock);
+  FInputSize = static_cast<std::uint32_t>(inputSize);
   return true;
 }
 
@@ -156,6 +168,7 @@ bool TPosixDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
 bool TPosixDevice::PurgeComm(std::uint32_t flags) {
   if (flags & PurgeRxAbort) FReader->Cancel();
   if (flags & PurgeTxAbort) FWriter->Cancel();
+  if (flags & PurgeRxClear) FInput.DropHeld();
   int queues = -1;
   if ((flags & PurgeRxClear) && (flags & PurgeTxClear))
     queues = TCIOFLUSH;
@@ -163,107 +176,17 @@ bool TPosixDevice::PurgeComm(std::uint32_t flags) {
     queues = TCIFLUSH;
   else if (flags & PurgeTxClear)
     queues = TCOFLUSH;
-  // A vanished device has no queues left to empty; failing here would keep it from closing.
-  if (queues >= 0 && ::tcflush(FFd.Get(), queues) != 0 && !FGone.load()) return false;
+  if (queues >= 0 && ::tcflush(FFd.Get(), queues) != 0) {
+    // A vanished device has no queues left to empty; failing here would keep it from closing.
+    if (!FGone.load() && !PosixDeviceGone(errno)) return false;
+    FGone.store(true);
+  }
   if (flags & PurgeTxClear) {
     std::lock_guard lock(FLock);
     FTxPending = false;
+    ++FWrites;  // a drain still under way no longer counts
   }
   return true;
-}
-
-bool TPosixDevice::SetCommMask(std::uint32_t mask) {
-  std::lock_guard lock(FLock);
-  FMask = mask;
-  FWatchTxEmpty.store((mask & EvTxEmpty) != 0);
-  ++FMaskGeneration;
-  Wake();
-  return true;
-}
-
-std::uint32_t TPosixDevice::PendingEvents(std::uint32_t mask, int& pollTimeout) {
-  std::uint32_t events = 0;
-  pollTimeout = -1;
-  if (mask & EvRxChar) {
-    int waiting = 0;
-    if (::ioctl(FFd.Get(), FIONREAD, &waiting) == 0 && waiting > 0) events |= EvRxChar;
-  }
-  if ((mask & EvTxEmpty) && FTxPending && !FWriter->Running()) {
-    int queued = 0;
-    if (::ioctl(FFd.Get(), TIOCOUTQ, &queued) != 0 || queued == 0) {
-      events |= EvTxEmpty;
-      FTxPending = false;
-    } else {
-      // The driver does not signal an empty queue: look again when it should have drained.
-      const std::uint32_t rate = FDcb.BaudRate ? FDcb.BaudRate : 9600;
-      pollTimeout = static_cast<int>(static_cast<std::uint64_t>(queued) * 10000 / rate) + 1;
-    }
-  }
-  // Line changes and errors are noticed whenever the wait wakes, errors come with the bytes
-  // that carried them; a change of a modem line alone does not wake it.
-  TLineCounts now;
-  if (FCountsLines && (mask & (EvCts | EvDsr | EvRing | EvRlsd | EvBreak | EvErr)) &&
-      ReadLineCounts(FFd.Get(), now)) {
-    const std::uint32_t lineEvents = LineEventsBetween(FEventCounts, now) & mask;
-    if (lineEvents) {
-      events |= lineEvents;
-      FEventCounts = now;
-    }
-  }
-  return events;
-}
-
-bool TPosixDevice::WaitCommEvent(std::uint32_t& events) {
-  events = 0;
-  std::uint64_t generation;
-  {
-    std::lock_guard lock(FLock);
-    DrainEventFd(FMaskWake.Get());
-    generation = FMaskGeneration;
-    // Nothing to wait for: a wait started after the mask went to 0 would never end.
-    if (FMask == 0) return Fail(EINVAL);
-  }
-  bool emptyReadable = false;
-  for (;;) {
-    std::uint32_t mask;
-    int timeout = -1;
-    std::uint32_t found = 0;
-    {
-      std::lock_guard lock(FLock);
-      if (FMaskGeneration != generation) return true;  // mask changed: no events
-      mask = FMask;
-      if (!FGone.load()) found = PendingEvents(mask, timeout) & mask;
-    }
-    if (found) {
-      events = found;
-      return true;
-    }
-    // A vanished device is watched no more: only a mask change ends this wait.
-    const bool gone = FGone.load();
-    pollfd fds[2] = {{FMaskWake.Get(), POLLIN, 0},
-                     {FFd.Get(), static_cast<short>((mask & EvRxChar) ? POLLIN : 0), 0}};
-    const int r = ::poll(fds, gone ? 1 : 2, gone ? -1 : timeout);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[0].revents & POLLIN) DrainEventFd(FMaskWake.Get());
-    if (gone) continue;
-    const short device = fds[1].revents;
-    if (device & (POLLHUP | POLLERR | POLLNVAL)) {
-      FGone.store(true);
-      continue;
-    }
-    if (device & POLLIN) {
-      int waiting = 0;
-      const bool none = ::ioctl(FFd.Get(), FIONREAD, &waiting) == 0 && waiting == 0;
-      // Readable twice in a row with nothing to read: the driver reports an end of file.
-      if (none && emptyReadable) FGone.store(true);
-      emptyReadable = none;
-    } else {
-      emptyReadable = false;
-    }
-  }
 }
 
 bool TPosixDevice::StartRead(void* buffer, std::uint32_t count, IEvent& done) {
@@ -304,18 +227,15 @@ bool TPosixDevice::StartWrite(const void* buffer, std::uint32_t count, IEvent& d
   {
     std::lock_guard lock(FLock);
     t = FTimeouts;
-    if (count > 0) FTxPending = true;
   }
-  const bool txEmptyWatched = FWatchTxEmpty.load();
+  if (count > 0) WriteIssued();
   const std::uint64_t total =
       static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
       t.WriteTotalTimeoutConstant;
   if (total != 0) job.Deadline = TPosixTransfer::TClock::now() + std::chrono::milliseconds(total);
   const bool atOnce = FWriter->Start(std::move(job), done);
   const int error = errno;
-  // Only a wait for EV_TXEMPTY cares that the output may have drained; a mask change that
-  // adds it wakes the wait by itself.
-  if (atOnce && txEmptyWatched) Wake();
+  if (atOnce && count > 0) WriteFinished();
   errno = error;
   return atOnce;
 }
@@ -326,7 +246,7 @@ bool TPosixDevice::GetResult(TDirection direction, std::uint32_t& moved) {
 
 std::uint32_t TPosixDevice::LineErrors() {
   TLineCounts now;
-  if (!FCountsLines || !ReadLineCounts(FFd.Get(), now)) return 0;
+  if (!FCountsLines || !FDriver->Counts(now)) return 0;
   const std::uint32_t errors = LineErrorsBetween(FErrorCounts, now);
   FErrorCounts = now;
   return errors;
@@ -335,9 +255,7 @@ std::uint32_t TPosixDevice::LineErrors() {
 bool TPosixDevice::ClearCommError(std::uint32_t& errors, std::uint32_t* inQueue) {
   errors = 0;
   if (FGone.load()) return Fail(EIO);
-  int waiting = 0;
-  if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0) return false;
-  if (inQueue) *inQueue = static_cast<std::uint32_t>(waiting);
+  if (inQueue && !FInput.Count(*inQueue)) return false;
   std::lock_guard lock(FLock);
   errors = LineErrors();
   return true;

@@ -72,7 +72,7 @@ bool TPosixTransfer::Start(TJob job, IEvent& done) {
   // Whatever the device can take or give at once is moved here; only the rest waits.
   while (job.Moved < job.Count) {
     ssize_t n = FDirection == TDirection::Read
-                    ? ::read(FFd, job.ReadBuffer + job.Moved, job.Count - job.Moved)
+                    ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved)
                     : ::write(FFd, job.WriteBytes.data() + job.Moved, job.Count - job.Moved);
     if (n > 0) {
       job.Moved += static_cast<std::uint32_t>(n);
@@ -149,6 +149,14 @@ void TPosixTransfer::Run() {
   }
 }
 
+ssize_t TPosixTransfer::ReadSome(std::uint8_t* buffer, std::size_t count) {
+  return FRead ? FRead(buffer, count) : ::read(FFd, buffer, count);
+}
+
+void TPosixTransfer::Nudge() {
+  if (FWake.Valid()) Signal(FWake.Get());
+}
+
 bool TPosixTransfer::Running() {
   std::lock_guard lock(FLock);
   return FRunning;
@@ -178,14 +186,16 @@ int TPosixTransfer::Transfer(TJob& job) {
       if (errno == EINTR) continue;
       return errno;
     }
+    bool nudged = false;
     if (fds[1].revents & POLLIN) {
       std::lock_guard lock(FLock);
       if (FCancel || FQuit) return ECANCELED;
       Drain(FWake.Get());  // a stale signal must not turn this loop into a spin
+      nudged = reading;
     }
     if (r == 0) continue;  // the deadline check above ends the transfer
-    if (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) {
-      ssize_t n = reading ? ::read(FFd, job.ReadBuffer + job.Moved, job.Count - job.Moved)
+    if (nudged || (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) {
+      ssize_t n = reading ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved)
                           : ::write(FFd, job.WriteBytes.data() + job.Moved,
                                     job.Count - job.Moved);
       if (n > 0) {

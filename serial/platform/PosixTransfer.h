@@ -8,6 +8,7 @@
 #include <mutex>
 #include <functional>
 #include <optional>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,11 @@ class TPosixTransfer {
   ~TPosixTransfer();
   TPosixTransfer(const TPosixTransfer&) = delete;
   TPosixTransfer& operator=(const TPosixTransfer&) = delete;
+
+  // Reads go through read instead of read(2) on the descriptor; set before the first transfer.
+  void ReadThrough(std::function<ssize_t(void*, std::size_t)> read) { FRead = std::move(read); }
+  // The read source has bytes the descriptor does not show: a waiting transfer tries again.
+  void Nudge();
 
   // False with errno when the worker could not be started.
   bool Started() const { return FWake.Valid() && FWorker.joinable(); }
@@ -55,11 +61,13 @@ class TPosixTransfer {
  private:
   void Run();
   int Transfer(TJob& job);  // 0 or errno; job.Moved updated
+  ssize_t ReadSome(std::uint8_t* buffer, std::size_t count);
 
   TDirection FDirection;
   int FFd;
   std::atomic<bool>& FGone;
   std::function<void()> FOnFinished;
+  std::function<ssize_t(void*, std::size_t)> FRead;
   TUniqueFd FWake;
   std::mutex FLock;
   std::condition_variable FChanged;

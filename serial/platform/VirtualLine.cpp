@@ -65,6 +65,10 @@ void TVirtualLine::Send(const ByteString& bytes) {
   FInput += bytes;
   std::uint32_t events = EvRxChar;
   if (bytes.find(FDeviceDcb.EvtChar) != ByteString::npos) events |= EvRxFlag;
+  // 80 % of the input queue's size as last given to SetupComm.
+  if (FLastSizes && FLastSizes->first > 0 &&
+      FInput.size() * 5 >= static_cast<std::size_t>(FLastSizes->first) * 4)
+    events |= EvRx80Full;
   FillRead();
   Raise(events);
 }

@@ -28,7 +28,8 @@ class TVirtualLine {
   const std::string& Name() const { return FName; }
   bool IsOpen() const;
 
-  // Bytes the device receives; raises EV_RXCHAR (and EV_RXFLAG on the event character).
+  // Bytes the device receives; raises EV_RXCHAR (EV_RXFLAG on the event character,
+  // EV_RX80FULL once 80 % of the input size given to SetupComm is queued).
   void Send(const ByteString& bytes);
   // What the device wrote so far, taken.
   ByteString TakeWritten();

@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "EventTestSupport.h"
 #include "serial/ComPort.h"
 #include "toolkit/ErrorReport.h"
@@ -107,4 +109,88 @@ TEST_F(EventPtyTest, CloseWhileBytesArriveAlwaysEndsTheThread) {
     ASSERT_EQ(FPort.EventThread(), nullptr) << "iteration " << i;
     tcflush(FMaster, TCIOFLUSH);
   }
+}
+
+namespace {
+
+std::size_t Entries(const char* directory) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST_F(EventPtyTest, PendingReadsBesideOnRxCharNeverMakeTheLineVanish) {
+  // The transfer worker takes the bytes the wait was woken for: that is no hang-up.
+  FPort.SetOnRxChar(nullptr);
+  eventtest::TSink sink;
+  FPort.SetOnRxChar(MakeMethod(&sink, &eventtest::TSink::RxChar));
+  FPort.Open();
+  for (int i = 0; i < 300; ++i) {
+    char buffer[4] = {};
+    FPort.Read(buffer, 4, false);
+    PeerWrites("abcd");
+    FPort.WaitForReadCompletion();
+    ASSERT_EQ(ByteString(buffer, 4), "abcd") << "read " << i;
+    MainThread::ServePending();
+  }
+  EXPECT_TRUE(FPort.Active());
+  EXPECT_EQ(FPort.InputCount(), 0);
+  EXPECT_TRUE(ServeUntil([&] { return sink.Count() > 0; }));
+  EXPECT_TRUE(FReports.empty());
+}
+
+TEST_F(EventPtyTest, BytesLeftUnreadGiveOneRxCharPerArrival) {
+  FPort.SetOnRxChar(nullptr);
+  eventtest::TSink sink;  // counts, reads nothing
+  FPort.SetOnRxChar(MakeMethod(&sink, &eventtest::TSink::RxChar));
+  FPort.Open();
+  const double before = CpuMicroseconds();
+  for (std::size_t arrival = 1; arrival <= 3; ++arrival) {
+    PeerWrites("unread");
+    ASSERT_TRUE(ServeUntil([&] { return sink.Count() >= arrival; }));
+    EXPECT_FALSE(ServeUntil([&] { return sink.Count() > arrival; }, 300ms))
+        << sink.Count() << " calls after " << arrival << " arrivals";
+  }
+  EXPECT_LT(CpuMicroseconds() - before, 200000.0) << "microseconds of CPU for three arrivals";
+  EXPECT_EQ(FPort.InputCount(), 18);
+}
+
+TEST_F(EventPtyTest, HandlerAssignedLaterHearsNothingOfEarlierEvents) {
+  // Before: no handler (thread parked), or another one (the thread waits for other events).
+  eventtest::TSink other;
+  for (const bool otherHandler : {false, true}) {
+    SCOPED_TRACE(otherHandler ? "another handler before" : "no handler before");
+    FPort.SetOnRxChar(nullptr);
+    FPort.SetOnTxEmpty(otherHandler ? MakeMethod(&other, &eventtest::TSink::TxEmpty)
+                                    : TNotifyEvent());
+    FReceiver.FText.clear();
+    FReceiver.FCalls = 0;
+    FPort.Open();
+    PeerWrites("early");
+    std::this_thread::sleep_for(100ms);
+    FPort.SetOnRxChar(MakeMethod(&FReceiver, &TReceiver::RxChar));
+    EXPECT_FALSE(ServeUntil([this] { return FReceiver.FCalls > 0; }, 300ms));
+    PeerWrites("late");
+    ASSERT_TRUE(ServeUntil([this] { return FReceiver.FText.size() == 9; }));
+    EXPECT_EQ(FReceiver.FText, "earlylate");
+    FPort.Close();
+  }
+}
+
+TEST_F(EventPtyTest, HungUpPortWithoutHandlersClosesAndReleasesEverything) {
+  FPort.SetOnRxChar(nullptr);
+  ::close(FSlave);
+  FSlave = -1;
+  const std::size_t descriptors = Entries("/proc/self/fd");
+  const std::size_t threads = Entries("/proc/self/task");
+  FPort.Open();
+  ::close(FMaster);  // the line hangs up; nothing watches it
+  FMaster = -1;
+  EXPECT_NO_THROW(FPort.Close());
+  EXPECT_FALSE(FPort.Active());
+  EXPECT_EQ(FPort.EventThread(), nullptr);
+  EXPECT_EQ(Entries("/proc/self/fd"), descriptors - 1);  // less the master
+  EXPECT_EQ(Entries("/proc/self/task"), threads);
 }

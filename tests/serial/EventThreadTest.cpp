@@ -1,6 +1,8 @@
 // The port's event thread on an in-process line: the mask follows the handlers, dispatch
 // order and error guard, the thread handlers run on, and the stop protocol.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <semaphore>
@@ -331,4 +333,72 @@ TEST_F(EventThreadTest, VanishedDeviceNeitherSpinsNorInventsEvents) {
   FPort.Close();
   EXPECT_EQ(FPort.EventThread(), nullptr);
   EXPECT_EQ(FSink.Count(), 0u);
+}
+
+TEST_F(EventThreadTest, DestroyingThePortCallsNoHandlerOfItsOwner) {
+  // The owner goes first (a window resetting its pointer), then the port: a delivery that the
+  // close still serves must not reach the owner's handlers.
+  CountHandOvers();
+  auto port = std::make_unique<TComPort>(nullptr);
+  port->SetDeviceName("line");
+  port->SetOnRxChar(MakeMethod(&FSink, &TSink::RxChar));
+  port->SetOnLineError(MakeMethod(&FSink, &TSink::LineError));
+  port->SetOnTxEmpty(MakeMethod(&FSink, &TSink::TxEmpty));
+  port->Open();
+  ASSERT_TRUE(FLine.WaitUntilWaiting());
+  FLine.Raise(EvRxChar | EvErr | EvTxEmpty);
+  ASSERT_TRUE(HandedOver());
+  port.reset();
+  EXPECT_EQ(FSink.Count(), 0u);
+  EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(EventThreadTest, HandlerClosingItsOwnPortIsRefusedOnEitherThread) {
+  for (const bool synchronize : {true, false}) {
+    SCOPED_TRACE(synchronize ? "synchronised" : "on the event thread");
+    std::mutex lock;
+    std::string refusal;
+    bool openAfterwards = false;
+    FSink.FOnRxChar = [&] {
+      std::string message;
+      try {
+        FPort.Close();
+        message = "closed";
+      } catch (const EComError& e) {
+        message = std::to_string(e.ErrorCode()) + " " + e.Message();
+      }
+      const bool open = FPort.Active();
+      std::lock_guard guard(lock);
+      refusal = message;
+      openAfterwards = open;
+    };
+    FPort.SetSynchronizeEvents(synchronize);
+    FPort.SetOnRxChar(MakeMethod(&FSink, &TSink::RxChar));
+    FPort.Open();
+    ASSERT_TRUE(FLine.WaitUntilWaiting());
+    FLine.Raise(EvRxChar);
+    ASSERT_TRUE(ServeUntil([&] {
+      std::lock_guard guard(lock);
+      return !refusal.empty();
+    }));
+    {
+      std::lock_guard guard(lock);
+      EXPECT_EQ(refusal, "0 Can't close the port from its own event handler");
+      EXPECT_TRUE(openAfterwards);
+    }
+    // The thread goes on and the owner can still close the port.
+    FPort.Close();
+    EXPECT_EQ(FPort.EventThread(), nullptr);
+    FPort.SetOnRxChar(nullptr);
+  }
+}
+
+TEST_F(EventThreadTest, EventThreadKeepsNormalSchedulingEvenWhereRealTimeIsAllowed) {
+  FPort.SetOnRxChar(MakeMethod(&FSink, &TSink::RxChar));
+  FPort.Open();
+  int policy = -1;
+  sched_param param{};
+  ASSERT_EQ(pthread_getschedparam(FPort.EventThread()->NativeHandle(), &policy, &param), 0);
+  EXPECT_EQ(policy, SCHED_OTHER) << "a real-time class (this test may run as root)";
+  EXPECT_EQ(param.sched_priority, 0);
 }

@@ -2,12 +2,15 @@
 // them, with the port's own status reads.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "EventTestSupport.h"
 #include "serial/ComPort.h"
 #include "serial/platform/VirtualPlatform.h"
 #include "toolkit/ErrorReport.h"
 
 using namespace platform;
+using namespace std::chrono_literals;
 using eventtest::ServeUntil;
 using eventtest::TSink;
 using Strings = std::vector<std::string>;
@@ -100,4 +103,34 @@ TEST_F(EventVirtualTest, CloseWhileCharactersArriveAlwaysEnds) {
     FPort.Close();
     ASSERT_EQ(FPort.EventThread(), nullptr) << "iteration " << i;
   }
+}
+
+TEST_F(EventVirtualTest, EveryLineEventReachesItsHandlerWithoutOnRxChar) {
+  FPort.Characters().SetEvent('~');
+  FPort.BufferSizes().SetInput(10);
+  FPort.SetOnRxFlag(MakeMethod(&FSink, &TSink::RxFlag));
+  FPort.SetOnRx80PercFull(MakeMethod(&FSink, &TSink::Rx80PercFull));
+  FPort.SetOnBreak(MakeMethod(&FSink, &TSink::Break));
+  FPort.SetOnLineError(MakeMethod(&FSink, &TSink::LineError));
+  FPort.SetOnDSRChange(MakeMethod(&FSink, &TSink::DSRChange));
+  FPort.SetOnTxEmpty(MakeMethod(&FSink, &TSink::TxEmpty));
+  FPort.Open();
+  ASSERT_TRUE(FLine->WaitUntilWaiting(5000));
+  const std::pair<std::function<void()>, Strings> cases[] = {
+      {[&] { FLine->Send("ab~"); }, {"RxFlag"}},
+      {[&] { FLine->Send("cdefg"); }, {"Rx80PercFull"}},  // 8 of 10 queued
+      {[&] { FLine->InjectLineErrors(CeBreak); }, {"Break", "LineError"}},
+      {[&] { FLine->InjectLineErrors(CeOverrun); }, {"LineError"}},
+      {[&] { FLine->SetModemLines(MsDsrOn); }, {"DSRChange"}},
+      {[&] { FPort.WriteText("out"); }, {"TxEmpty"}},
+  };
+  Strings expected;
+  for (const auto& [action, calls] : cases) {
+    SCOPED_TRACE(calls.front());
+    action();
+    expected.insert(expected.end(), calls.begin(), calls.end());
+    ASSERT_TRUE(ServeUntil([&] { return FSink.Count() >= expected.size(); }));
+    EXPECT_EQ(FSink.Calls(), expected);
+  }
+  EXPECT_FALSE(ServeUntil([&] { return FSink.Count() > expected.size(); }, 200ms));
 }

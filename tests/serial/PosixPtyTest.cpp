@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "serial/platform/ManualEvent.h"
+#include "serial/platform/PosixDevice.h"
+#include "serial/platform/PosixLineDriver.h"
 #include "serial/platform/PosixPlatform.h"
 #include "toolkit/ByteString.h"
 
@@ -376,4 +380,182 @@ TEST_F(PosixPty, WriteToStalledPeerEndsByTimeoutOrPurge) {
   EXPECT_TRUE(done.IsSet());
   EXPECT_FALSE(FDevice->GetResult(TDirection::Write, moved));
   EXPECT_EQ(errno, ECANCELED);
+}
+
+namespace {
+
+// A driver with a UART's counters, modem-line wait and drain, moved by the test.
+class TFakeDriver : public ILineDriver {
+ public:
+  bool Counts(TLineCounts& counts) override {
+    std::lock_guard lock(FLock);
+    counts = FCounts;
+    return true;
+  }
+  bool WaitModemChange() override {
+    std::unique_lock lock(FLock);
+    const int seen = FModemChanges;
+    return Block(lock, [&] { return FModemChanges != seen; });
+  }
+  bool Drain() override {
+    std::unique_lock lock(FLock);
+    return Block(lock, [&] { return !FHoldOutput; });
+  }
+  void Interrupt(pthread_t thread) override {
+    std::lock_guard lock(FLock);
+    FInterrupted.push_back(thread);
+    FChanged.notify_all();
+  }
+  // A line changes (modem lines wake the modem wait) or an error is counted.
+  void Count(int TLineCounts::*field, bool modemLine) {
+    std::lock_guard lock(FLock);
+    ++(FCounts.*field);
+    if (modemLine) ++FModemChanges;
+    FChanged.notify_all();
+  }
+  // The output stays in the UART (flow control holds it) until released.
+  void HoldOutput(bool hold) {
+    std::lock_guard lock(FLock);
+    FHoldOutput = hold;
+    FChanged.notify_all();
+  }
+
+ private:
+  template <typename Done>
+  bool Block(std::unique_lock<std::mutex>& lock, Done done) {
+    const pthread_t self = ::pthread_self();
+    auto interrupted = [&] {
+      for (auto it = FInterrupted.begin(); it != FInterrupted.end(); ++it)
+        if (::pthread_equal(*it, self)) {
+          FInterrupted.erase(it);
+          return true;
+        }
+      return false;
+    };
+    bool stop = false;
+    FChanged.wait(lock, [&] { return (stop = interrupted()) || done(); });
+    if (stop) errno = EINTR;
+    return !stop;
+  }
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  TLineCounts FCounts;
+  int FModemChanges = 0;
+  bool FHoldOutput = false;
+  std::vector<pthread_t> FInterrupted;
+};
+
+// Waits like the event thread, one wait after the other, and keeps what each reported.
+class TWaiter {
+ public:
+  explicit TWaiter(IDevice& device) : FDevice(device), FThread([this] { Run(); }) {}
+  ~TWaiter() {
+    FDevice.SetCommMask(0);
+    FThread.join();
+  }
+  // The next report, or 0 when none came within the time.
+  std::uint32_t Next(std::chrono::milliseconds limit = 5s) {
+    std::unique_lock lock(FLock);
+    if (!FChanged.wait_for(lock, limit, [this] { return !FReports.empty(); })) return 0;
+    const std::uint32_t events = FReports.front();
+    FReports.erase(FReports.begin());
+    return events;
+  }
+
+ private:
+  void Run() {
+    std::uint32_t events = 0;
+    while (FDevice.WaitCommEvent(events)) {
+      if (events == 0) continue;  // the mask changed
+      std::lock_guard lock(FLock);
+      FReports.push_back(events);
+      FChanged.notify_all();
+    }
+  }
+  IDevice& FDevice;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::vector<std::uint32_t> FReports;
+  std::thread FThread;
+};
+
+}  // namespace
+
+TEST(PosixLineDriver, ModemLinesErrorsBreaksAndDrainWakeTheWaitByThemselves) {
+  TPty pty;
+  ASSERT_FALSE(pty.SlaveName.empty());
+  auto owned = std::make_unique<TFakeDriver>();
+  TFakeDriver& driver = *owned;
+  auto device = TPosixDevice::Open(pty.SlaveName, std::move(owned));
+  ASSERT_NE(device, nullptr) << errno;
+  // No OnRxChar: errors and breaks are still reported.
+  ASSERT_TRUE(device->SetCommMask(EvCts | EvDsr | EvRing | EvRlsd | EvErr | EvBreak | EvTxEmpty));
+  {
+    TWaiter waiter(*device);
+    struct TCase {
+      const char* Name;
+      int TLineCounts::*Field;
+      bool ModemLine;
+      const char* Carrier;  // the byte the UART delivers with an error, if any
+      std::uint32_t Expected;
+    };
+    const TCase cases[] = {
+        {"CTS", &TLineCounts::Cts, true, nullptr, EvCts},
+        {"DSR", &TLineCounts::Dsr, true, nullptr, EvDsr},
+        {"RING", &TLineCounts::Ring, true, nullptr, EvRing},
+        {"DCD", &TLineCounts::Rlsd, true, nullptr, EvRlsd},
+        {"frame error", &TLineCounts::Frame, false, "x", EvErr},
+        {"parity error", &TLineCounts::Parity, false, "y", EvErr},
+        {"break", &TLineCounts::Break, false, "", EvBreak},
+    };
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(c.Name);
+      driver.Count(c.Field, c.ModemLine);
+      if (c.Carrier) pty.Send(ByteString(c.Carrier, 1));  // "" carries a NUL
+      EXPECT_EQ(waiter.Next(), c.Expected);
+    }
+    // Output held in the UART: the wait sleeps until the drain says it has left.
+    driver.HoldOutput(true);
+    TManualEvent done;
+    done.Reset();
+    const std::uint64_t before = device->WaitWakeUps();
+    device->StartWrite("abc", 3, done);
+    EXPECT_EQ(waiter.Next(300ms), 0u);
+    EXPECT_LE(device->WaitWakeUps() - before, 1u) << "wake-ups while the output was stalled";
+    driver.HoldOutput(false);
+    EXPECT_EQ(waiter.Next(), EvTxEmpty);
+    EXPECT_EQ(pty.Receive(3), "abc");
+  }
+  // The device ends while its watchers are blocked in the driver.
+  device.reset();
+}
+
+TEST_F(PosixPty, FlagCharacterAndEightyPercentComeFromArrivingBytesInOrder) {
+  TDeviceControlBlock dcb;
+  ASSERT_TRUE(FDevice->GetCommState(dcb));
+  dcb.EvtChar = '~';
+  ASSERT_TRUE(FDevice->SetCommState(dcb));
+  ASSERT_TRUE(FDevice->SetupComm(100, 100));
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxFlag | EvRx80Full));
+  TWaiter waiter(*FDevice);
+  FPty.Send("ab");
+  EXPECT_EQ(waiter.Next(200ms), 0u);
+  FPty.Send("c~");
+  EXPECT_EQ(waiter.Next(), EvRxFlag);
+  FPty.Send(ByteString(76, '.'));  // 80 of 100 queued
+  EXPECT_EQ(waiter.Next(), EvRx80Full);
+  // The bytes the wait looked at are read first, in order; so are later ones for a read that
+  // was already waiting.
+  ByteString got;
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(ReadAll(got, 80, moved));
+  EXPECT_EQ(got, "abc~" + ByteString(76, '.'));
+  got.assign(4, '\0');
+  TManualEvent done;
+  done.Reset();
+  EXPECT_FALSE(FDevice->StartRead(got.data(), 4, done));
+  FPty.Send("xy~z");
+  EXPECT_EQ(waiter.Next(), EvRxFlag);
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Read, moved));
+  EXPECT_EQ(got, "xy~z");
 }

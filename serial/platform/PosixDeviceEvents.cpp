@@ -1,0 +1,177 @@
+// The line-event wait of a terminal device. Each source is a real notification of the system:
+// arrivals of bytes (epoll, edge-triggered: one report per arrival, however many bytes stay
+// unread), hang-up, modem-line changes (a watcher blocked in TIOCMIWAIT), line errors and
+// breaks (the driver's counters, looked at whenever the line wakes the wait), and the end of
+// output (a watcher blocked in tcdrain). Nothing is polled on a timer.
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "serial/platform/PosixDevice.h"
+#include "serial/platform/PosixPlatform.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t ModemEvents = EvCts | EvDsr | EvRing | EvRlsd;
+constexpr std::uint32_t CountedEvents = ModemEvents | EvBreak | EvErr;
+
+}  // namespace
+
+bool TPosixDevice::StartEventSources() {
+  FPoll = TUniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+  if (!FPoll.Valid()) return false;
+  epoll_event line{};
+  line.events = EPOLLIN | EPOLLET;  // hang-up and errors are always reported
+  line.data.fd = FFd.Get();
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  wake.data.fd = FMaskWake.Get();
+  if (::epoll_ctl(FPoll.Get(), EPOLL_CTL_ADD, FFd.Get(), &line) != 0 ||
+      ::epoll_ctl(FPoll.Get(), EPOLL_CTL_ADD, FMaskWake.Get(), &wake) != 0)
+    return false;
+  FDrainWatcher = std::make_unique<TPosixWatcher>(
+      *FDriver, [this] { return FDriver->Drain(); },
+      [this](bool ok, std::uint64_t ticket) { Drained(ok, ticket); }, false);
+  if (!FDrainWatcher->Started()) return false;
+  // Only a driver that counts line changes can say which line changed.
+  if (FCountsLines) {
+    FModemWatcher = std::make_unique<TPosixWatcher>(
+        *FDriver, [this] { return FDriver->WaitModemChange(); },
+        [this](bool ok, std::uint64_t) { ModemChanged(ok); }, true);
+    if (!FModemWatcher->Started()) return false;
+  }
+  return true;
+}
+
+TPosixDevice::TActivity TPosixDevice::Look(int timeoutMs) {
+  TActivity activity;
+  epoll_event ready[2];
+  const int n = ::epoll_wait(FPoll.Get(), ready, 2, timeoutMs);
+  for (int i = 0; i < n; ++i) {
+    if (ready[i].data.fd == FMaskWake.Get()) {
+      std::uint64_t value;
+      [[maybe_unused]] ssize_t r = ::read(FMaskWake.Get(), &value, sizeof value);
+      continue;
+    }
+    if (ready[i].events & EPOLLIN) activity.Arrival = true;
+    if (ready[i].events & (EPOLLHUP | EPOLLERR)) activity.HungUp = true;
+  }
+  if (activity.HungUp && !FGone.exchange(true)) {
+    // Said once by the system; the line is watched no more, so it can never spin.
+    ::epoll_ctl(FPoll.Get(), EPOLL_CTL_DEL, FFd.Get(), nullptr);
+  }
+  return activity;
+}
+
+std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activity) {
+  std::uint32_t events = 0;
+  if (activity.Arrival && !FGone.load()) {
+    events |= mask & EvRxChar;
+    if (mask & EvRxFlag) {
+      // The flag can only be seen by taking the bytes; reads then get them from the queue.
+      std::size_t moved = 0;
+      bool flag = false;
+      if (FInput.Take(FDcb.EvtChar, moved, flag)) {
+        if (flag) events |= EvRxFlag;
+        if (moved > 0) FReader->Nudge();
+      } else if (PosixDeviceGone(errno)) {
+        FGone.store(true);
+      }
+    }
+    std::uint32_t queued = 0;
+    if ((mask & EvRx80Full) && FInputSize > 0 && FInput.Count(queued) &&
+        static_cast<std::uint64_t>(queued) * 5 >= static_cast<std::uint64_t>(FInputSize) * 4)
+      events |= EvRx80Full;
+  }
+  TLineCounts now;
+  if (FCountsLines && (mask & CountedEvents) && FDriver->Counts(now)) {
+    events |= LineEventsBetween(FEventCounts, now) & mask;
+    FEventCounts = now;  // changes outside the mask are dropped, as a driver would
+  }
+  return events;
+}
+
+bool TPosixDevice::SetCommMask(std::uint32_t mask) {
+  std::lock_guard lock(FLock);
+  // What happened up to now is settled under the old mask: a handler assigned later must not
+  // hear of it.
+  FPending |= Collect(FMask, Look(0));
+  if ((mask & CountedEvents) & ~FMask) {
+    TLineCounts now;
+    if (FCountsLines && FDriver->Counts(now)) FEventCounts = now;
+  }
+  FMask = mask;
+  FPending &= mask;
+  ++FMaskGeneration;
+  Wake();
+  return true;
+}
+
+bool TPosixDevice::WaitCommEvent(std::uint32_t& events) {
+  events = 0;
+  std::uint64_t generation;
+  std::uint32_t mask;
+  {
+    std::lock_guard lock(FLock);
+    // Nothing to wait for: a wait started after the mask went to 0 would never end.
+    if (FMask == 0) return Fail(EINVAL);
+    generation = FMaskGeneration;
+    mask = FMask;
+    if (FPending & mask) {
+      events = FPending & mask;
+      FPending &= ~events;
+      return true;
+    }
+  }
+  for (;;) {
+    // One system call per wake-up; a vanished line is no longer in the set, so only the
+    // wake-up descriptor (mask changes, drains, modem changes) can end the wait then.
+    const TActivity activity = Look(-1);
+    std::lock_guard lock(FLock);
+    ++FWakeUps;
+    if (FMaskGeneration != generation) {
+      // Ended by a mask change: report nothing; what happened meanwhile under both masks is
+      // kept for the next wait.
+      FPending |= Collect(mask & FMask, activity) & FMask;
+      return true;
+    }
+    events = (FPending | Collect(mask, activity)) & mask;
+    FPending = 0;
+    if (events) return true;
+  }
+}
+
+void TPosixDevice::WriteIssued() {
+  std::lock_guard lock(FLock);
+  FTxPending = true;
+  ++FWrites;
+}
+
+void TPosixDevice::WriteFinished() {
+  std::uint64_t ticket;
+  {
+    std::lock_guard lock(FLock);
+    ticket = FWrites;
+  }
+  // The driver holds the last bytes now; the watcher reports when they have left the line.
+  if (FDrainWatcher) FDrainWatcher->Arm(ticket);
+}
+
+void TPosixDevice::Drained(bool ok, std::uint64_t ticket) {
+  std::lock_guard lock(FLock);
+  if (ticket != FWrites || !FTxPending) return;  // a later write is still on its way
+  (void)ok;  // a line that cannot drain any more has nothing left to send either
+  FTxPending = false;
+  if (FMask & EvTxEmpty) {
+    FPending |= EvTxEmpty;
+    Wake();
+  }
+}
+
+void TPosixDevice::ModemChanged(bool ok) {
+  if (ok) Wake();  // the wait reads the counters to see which line changed
+}
+
+}  // namespace platform
