@@ -30,8 +30,9 @@
 
 namespace {
 
-constexpr int Raw = 0, Qt = 1, Main = 2, Event = 3, ContenderCount = 4;
-const char* const Short[ContenderCount] = {"raw poll", "QSerialPort", "comp. main", "comp. event"};
+constexpr int Raw = 0, Qt = 1, Main = 2, Event = 3, HandOver = 4, ContenderCount = 5;
+const char* const Short[ContenderCount] = {"raw poll", "QSerialPort", "comp. main", "comp. event",
+                                           "raw+hand-over"};
 
 struct TSettings {
   int Passes = 5;
@@ -44,10 +45,11 @@ struct TSettings {
 
 std::unique_ptr<TContender> Make(int which) {
   switch (which) {
-    case Raw: return MakeRawPoll();
+    case Raw: return MakeRawPoll(false);
     case Qt: return MakeQSerialPort();
     case Main: return MakeComponent(true);
-    default: return MakeComponent(false);
+    case Event: return MakeComponent(false);
+    default: return MakeRawPoll(true);
   }
 }
 
@@ -206,9 +208,9 @@ void PrintRow(const char* label, const TFigures (&f)[ContenderCount],
 
 void PrintLine(const std::string& title, const TFigures (&f)[ContenderCount]) {
   std::printf("\n%s\n  %-36s", title.c_str(), "");
-  for (const char* name : Short) std::printf("%13s", name);
+  for (const char* name : Short) std::printf("%14s", name);
   std::printf("\n");
-  const char* us = "%13.1f";
+  const char* us = "%14.1f";
   PrintRow("request -> handler read it p50 µs", f, [](const TFigures& x) { return Percentile(x.Handler, 0.5); }, us);
   PrintRow("request -> handler read it p99 µs", f, [](const TFigures& x) { return Percentile(x.Handler, 0.99); }, us);
   PrintRow("request -> handler read it max µs", f, [](const TFigures& x) { return Max(x.Handler); }, us);
@@ -243,6 +245,9 @@ void PrintLine(const std::string& title, const TFigures (&f)[ContenderCount]) {
   std::printf("  for reference: QSerialPort / raw p50 %.2f, main thread / raw p50 %.2f, "
               "event thread / QSerialPort p50 %.2f\n",
               p50(f[Qt]) / p50(f[Raw]), p50(f[Main]) / p50(f[Raw]), p50(f[Event]) / p50(f[Qt]));
+  std::printf("  the hand-over alone (raw+hand-over - raw poll), p50 %.1f µs; main thread - event "
+              "thread, p50 %.1f µs\n",
+              p50(f[HandOver]) - p50(f[Raw]), p50(f[Main]) - p50(f[Event]));
   std::printf("  system calls per round trip, by call:\n");
   for (int c = 0; c < ContenderCount; ++c) {
     std::printf("    %-12s", Short[c]);
@@ -306,13 +311,13 @@ int main(int argc, char** argv) {
 
     std::printf("idle wake-ups in %d s (context switches of all threads; the harness's own "
                 "event loop and timer included)\n", settings.IdleSeconds);
-    std::printf("  %-36s%13ld\n", "nothing open", IdleWakeUps(settings.IdleSeconds));
+    std::printf("  %-36s%14ld\n", "nothing open", IdleWakeUps(settings.IdleSeconds));
     for (int c = 0; c < ContenderCount; ++c) {
       TSink sink;
       auto contender = Make(c);
       lines[0].Flush();
       contender->Open(lines[0].Path(), sink);
-      std::printf("  %-36s%13ld\n", Short[c], IdleWakeUps(settings.IdleSeconds));
+      std::printf("  %-36s%14ld\n", Short[c], IdleWakeUps(settings.IdleSeconds));
       contender->Close();
     }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "serial/ComPort.h"
+#include "toolkit/Thread.h"
 
 TSink::TSink() : FReply(ReplySize, '\0') {
   for (std::size_t i = 0; i < FReply.size(); ++i) FReply[i] = static_cast<char>('A' + i % 26);
@@ -78,11 +79,14 @@ void WriteAll(int fd, const char* data, std::size_t size) {
   }
 }
 
-// A thread of its own blocks in poll() on the device and a stop eventfd.
+// A thread of its own blocks in poll() on the device and a stop eventfd. With handOver, it
+// has the main thread read and answer through the toolkit's hand-over, as the component does
+// with its events on the main thread: the cost of the hand-over alone.
 class TRawPoll : public TContender {
  public:
+  explicit TRawPoll(bool handOver) : FHandOver(handOver) {}
   ~TRawPoll() override { Close(); }
-  std::string Name() const override { return "raw poll"; }
+  std::string Name() const override { return FHandOver ? "raw poll + hand-over" : "raw poll"; }
 
   void Open(const std::string& path, TSink& sink) override {
     FFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -121,11 +125,19 @@ class TRawPoll : public TContender {
       pollfd fds[2] = {{FFd, POLLIN, 0}, {FStop, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0) continue;
       if (fds[1].revents) return;
-      const ssize_t n = ::read(FFd, buffer, sizeof buffer);
-      if (n > 0) FSink->Take(buffer, static_cast<std::size_t>(n), reply);
+      auto take = [&] {
+        const ssize_t n = ::read(FFd, buffer, sizeof buffer);
+        if (n > 0) FSink->Take(buffer, static_cast<std::size_t>(n), reply);
+      };
+      if (FHandOver) {
+        TThread::Synchronize(take);
+      } else {
+        take();
+      }
     }
   }
 
+  bool FHandOver;
   int FFd = -1;
   int FStop = -1;
   TSink* FSink = nullptr;
@@ -213,7 +225,9 @@ class TPortContender : public TObject, public TContender {
 
 }  // namespace
 
-std::unique_ptr<TContender> MakeRawPoll() { return std::make_unique<TRawPoll>(); }
+std::unique_ptr<TContender> MakeRawPoll(bool handOver) {
+  return std::make_unique<TRawPoll>(handOver);
+}
 std::unique_ptr<TContender> MakeQSerialPort() { return std::make_unique<TQtSerial>(); }
 std::unique_ptr<TContender> MakeComponent(bool synchronizeEvents) {
   return std::make_unique<TPortContender>(synchronizeEvents);

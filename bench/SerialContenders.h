@@ -1,7 +1,8 @@
 #pragma once
-// The four ways of serving one serial line that the serial benchmark sets side by side: raw
-// poll/read/write on a thread of its own, QSerialPort on the main thread, and the port
-// component with its events on the main thread or on its event thread. Each hands what it
+// The ways of serving one serial line that the serial benchmark sets side by side: raw
+// poll/read/write on a thread of its own, QSerialPort on the main thread, the port component
+// with its events on the main thread or on its event thread, and for reference raw poll that
+// hands the reading to the main thread. Each hands what it
 // reads to one sink, which answers requests or counts bytes the same way for all.
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,6 @@ class TContender {
   virtual void Send(const std::string& chunk, std::uint64_t size) = 0;
 };
 
-std::unique_ptr<TContender> MakeRawPoll();
+std::unique_ptr<TContender> MakeRawPoll(bool handOver);
 std::unique_ptr<TContender> MakeQSerialPort();
 std::unique_ptr<TContender> MakeComponent(bool synchronizeEvents);
