@@ -2,7 +2,7 @@
 // poll/read/write, QSerialPort and the port component (events on the main thread, events on
 // the event thread) run interleaved in one process. Prints latency percentiles, throughput,
 // system calls per round trip, idle wake-ups and the ratios; asserts nothing.
-//   korvex-bench-serial [--quick]
+//   korvex-bench-serial [--quick | --latency-only]
 #include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -273,6 +273,8 @@ int main(int argc, char** argv) {
   }
   const bool quick = argc >= 2 && std::strcmp(argv[1], "--quick") == 0;
   if (quick) settings = {2, 50, 10, 1u << 20, 1, 30};
+  const bool latencyOnly = argc >= 2 && std::strcmp(argv[1], "--latency-only") == 0;
+  if (latencyOnly) settings = {5, 400, 50, 0, 0, 0};
 
   QCoreApplication app(argc, argv);
   THandOverAdapter adapter;
@@ -295,13 +297,15 @@ int main(int argc, char** argv) {
           lines[l].Flush();
           contender->Open(lines[l].Path(), sink);
           RoundTrips(lines[l], sink, settings.Warmup, settings.Rounds, &figures[l][c]);
-          figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk));
-          figures[l][c].OutMBs.push_back(BulkOut(lines[l], *contender, settings.Bulk));
+          if (settings.Bulk > 0) {
+            figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk));
+            figures[l][c].OutMBs.push_back(BulkOut(lines[l], *contender, settings.Bulk));
+          }
           contender->Close();
         }
       }
     }
-    for (int l = 0; l < 2; ++l)
+    for (int l = 0; l < 2 && settings.ProbeRounds > 0; ++l)
       for (int c = 0; c < ContenderCount; ++c) {
         TSyscallCount count = CountSyscalls({self, "--probe", std::to_string(l), std::to_string(c),
                                              std::to_string(settings.ProbeRounds)});
@@ -309,16 +313,18 @@ int main(int argc, char** argv) {
         figures[l][c].ProbeRounds = settings.ProbeRounds;
       }
 
-    std::printf("idle wake-ups in %d s (context switches of all threads; the harness's own "
-                "event loop and timer included)\n", settings.IdleSeconds);
-    std::printf("  %-36s%14ld\n", "nothing open", IdleWakeUps(settings.IdleSeconds));
-    for (int c = 0; c < ContenderCount; ++c) {
-      TSink sink;
-      auto contender = Make(c);
-      lines[0].Flush();
-      contender->Open(lines[0].Path(), sink);
-      std::printf("  %-36s%14ld\n", Short[c], IdleWakeUps(settings.IdleSeconds));
-      contender->Close();
+    if (settings.IdleSeconds > 0) {
+      std::printf("idle wake-ups in %d s (context switches of all threads; the harness's own "
+                  "event loop and timer included)\n", settings.IdleSeconds);
+      std::printf("  %-36s%14ld\n", "nothing open", IdleWakeUps(settings.IdleSeconds));
+      for (int c = 0; c < ContenderCount; ++c) {
+        TSink sink;
+        auto contender = Make(c);
+        lines[0].Flush();
+        contender->Open(lines[0].Path(), sink);
+        std::printf("  %-36s%14ld\n", Short[c], IdleWakeUps(settings.IdleSeconds));
+        contender->Close();
+      }
     }
 
     PrintLine(lines[0].Describe(), figures[0]);
