@@ -64,6 +64,7 @@ std::unique_ptr<TPosixDevice> TPosixDevice::Open(const std::string& path,
   }
   if (!device->StartEventSources()) return nullptr;
   device->FDcb = TermiosToDcb(tios, rate);
+  device->FInput.SetFlag(device->FDcb.EvtChar);
   int lines = 0;
   if (::ioctl(device->FFd.Get(), TIOCMGET, &lines) == 0) {
     if (!(lines & TIOCM_DTR)) device->FDcb.Flags &= ~fDtrControlMask;
@@ -80,20 +81,22 @@ TPosixDevice::TPosixDevice(TUniqueFd fd, std::unique_ptr<ILineDriver> driver)
       FInput(FFd.Get()) {
   const int error = errno;
   FReader = std::make_unique<TPosixTransfer>(TDirection::Read, FFd.Get(), FGone);
-  FReader->ReadThrough([this](void* buffer, std::size_t count) {
-    return FInput.Read(buffer, count);
+  FReader->ReadThrough([this](void* buffer, std::size_t count, bool waited) {
+    return FInput.Read(buffer, count, waited);
   });
+  FInput.OnArrival([this] { Wake(); });
   FWriter = std::make_unique<TPosixTransfer>(TDirection::Write, FFd.Get(), FGone,
                                              [this] { WriteFinished(); });
   if (!FMaskWake.Valid()) errno = error;
 }
 
 TPosixDevice::~TPosixDevice() {
-  // The helpers call back into this object: they end before anything else goes.
-  FModemWatcher.reset();
-  FDrainWatcher.reset();
+  // The helpers call back into this object: they end before anything else goes, the
+  // transfers first, as a finished write arms the drain watcher.
   FReader.reset();
   FWriter.reset();
+  FModemWatcher.reset();
+  FDrainWatcher.reset();
   // The exclusive flag outlives our descriptor while others hold the terminal open.
   if (FFd.Valid()) ::ioctl(FFd.Get(), TIOCNXCL);
 }
@@ -140,6 +143,7 @@ bool TPosixDevice::SetCommState(const TDeviceControlBlock& dcb) {
   // With RTS handshake the driver owns the line; RTS toggle has no equivalent and is raised.
   if (rts != RtsControlHandshake && !line(TIOCM_RTS, rts != RtsControlDisable)) return false;
 
+  FInput.SetFlag(dcb.EvtChar);
   std::lock_guard lock(FLock);
   FDcb = dcb;
   return true;

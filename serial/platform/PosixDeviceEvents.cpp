@@ -38,8 +38,24 @@ bool TPosixDevice::StartEventSources() {
   if (!FDrainWatcher->Started()) return false;
   // Only a driver that counts line changes can say which line changed.
   if (FCountsLines) {
+    // A change between two waits would be missed by the next one: the counters tell.
+    TLineCounts seen;
+    FDriver->Counts(seen);
+    auto changed = [this, seen]() mutable {
+      TLineCounts now;
+      if (FDriver->Counts(now) && (now.Cts != seen.Cts || now.Dsr != seen.Dsr ||
+                                   now.Ring != seen.Ring || now.Rlsd != seen.Rlsd)) {
+        seen = now;
+        return true;
+      }
+      if (!FDriver->WaitModemChange()) return false;
+      const int error = errno;
+      FDriver->Counts(seen);
+      errno = error;
+      return true;
+    };
     FModemWatcher = std::make_unique<TPosixWatcher>(
-        *FDriver, [this] { return FDriver->WaitModemChange(); },
+        *FDriver, std::move(changed),
         [this](bool ok, std::uint64_t) { ModemChanged(ok); }, true);
     if (!FModemWatcher->Started()) return false;
   }
@@ -68,19 +84,18 @@ TPosixDevice::TActivity TPosixDevice::Look(int timeoutMs) {
 
 std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activity) {
   std::uint32_t events = 0;
-  if (activity.Arrival && !FGone.load()) {
+  // Bytes that a waiting read took at once may have left before the wait looked.
+  const bool arrival = FInput.TakeArrived() || activity.Arrival;
+  if (arrival && !FGone.load()) {
     events |= mask & EvRxChar;
     if (mask & EvRxFlag) {
       // The flag can only be seen by taking the bytes; reads then get them from the queue.
       std::size_t moved = 0;
-      bool flag = false;
-      if (FInput.Take(FDcb.EvtChar, moved, flag)) {
-        if (flag) events |= EvRxFlag;
-        if (moved > 0) FReader->Nudge();
-      } else if (PosixDeviceGone(errno)) {
-        FGone.store(true);
-      }
+      if (!FInput.Take(moved) && PosixDeviceGone(errno)) FGone.store(true);
+      if (moved > 0) FReader->Nudge();
     }
+    // Also the flag among bytes that a waiting read took first; dropped outside the mask.
+    if (FInput.TakeFlagSeen()) events |= mask & EvRxFlag;
     std::uint32_t queued = 0;
     if ((mask & EvRx80Full) && FInputSize > 0 && FInput.Count(queued) &&
         static_cast<std::uint64_t>(queued) * 5 >= static_cast<std::uint64_t>(FInputSize) * 4)

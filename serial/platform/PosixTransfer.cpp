@@ -72,7 +72,7 @@ bool TPosixTransfer::Start(TJob job, IEvent& done) {
   // Whatever the device can take or give at once is moved here; only the rest waits.
   while (job.Moved < job.Count) {
     ssize_t n = FDirection == TDirection::Read
-                    ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved)
+                    ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved, false)
                     : ::write(FFd, job.WriteBytes.data() + job.Moved, job.Count - job.Moved);
     if (n > 0) {
       job.Moved += static_cast<std::uint32_t>(n);
@@ -149,8 +149,8 @@ void TPosixTransfer::Run() {
   }
 }
 
-ssize_t TPosixTransfer::ReadSome(std::uint8_t* buffer, std::size_t count) {
-  return FRead ? FRead(buffer, count) : ::read(FFd, buffer, count);
+ssize_t TPosixTransfer::ReadSome(std::uint8_t* buffer, std::size_t count, bool waited) {
+  return FRead ? FRead(buffer, count, waited) : ::read(FFd, buffer, count);
 }
 
 void TPosixTransfer::Nudge() {
@@ -195,7 +195,7 @@ int TPosixTransfer::Transfer(TJob& job) {
     }
     if (r == 0) continue;  // the deadline check above ends the transfer
     if (nudged || (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) {
-      ssize_t n = reading ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved)
+      ssize_t n = reading ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved, true)
                           : ::write(FFd, job.WriteBytes.data() + job.Moved,
                                     job.Count - job.Moved);
       if (n > 0) {

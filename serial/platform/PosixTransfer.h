@@ -30,7 +30,9 @@ class TPosixTransfer {
   TPosixTransfer& operator=(const TPosixTransfer&) = delete;
 
   // Reads go through read instead of read(2) on the descriptor; set before the first transfer.
-  void ReadThrough(std::function<ssize_t(void*, std::size_t)> read) { FRead = std::move(read); }
+  // waited: the worker reads bytes it had been waiting for.
+  using TReadFn = std::function<ssize_t(void* buffer, std::size_t count, bool waited)>;
+  void ReadThrough(TReadFn read) { FRead = std::move(read); }
   // The read source has bytes the descriptor does not show: a waiting transfer tries again.
   void Nudge();
 
@@ -61,13 +63,13 @@ class TPosixTransfer {
  private:
   void Run();
   int Transfer(TJob& job);  // 0 or errno; job.Moved updated
-  ssize_t ReadSome(std::uint8_t* buffer, std::size_t count);
+  ssize_t ReadSome(std::uint8_t* buffer, std::size_t count, bool waited);
 
   TDirection FDirection;
   int FFd;
   std::atomic<bool>& FGone;
   std::function<void()> FOnFinished;
-  std::function<ssize_t(void*, std::size_t)> FRead;
+  TReadFn FRead;
   TUniqueFd FWake;
   std::mutex FLock;
   std::condition_variable FChanged;

@@ -368,9 +368,12 @@ TEST_F(EventThreadTest, HandlerClosingItsOwnPortIsRefusedOnEitherThread) {
         message = std::to_string(e.ErrorCode()) + " " + e.Message();
       }
       const bool open = FPort.Active();
-      std::lock_guard guard(lock);
-      refusal = message;
-      openAfterwards = open;
+      {
+        std::lock_guard guard(lock);
+        refusal = message;
+        openAfterwards = open;
+      }
+      MainThread::Notify();
     };
     FPort.SetSynchronizeEvents(synchronize);
     FPort.SetOnRxChar(MakeMethod(&FSink, &TSink::RxChar));
