@@ -86,6 +86,7 @@ void WithPeer(const std::function<void()>& peer, const std::function<void()>& on
 struct TFigures {
   std::vector<double> Handler, Reply;  // µs
   std::vector<double> InMBs, OutMBs;
+  std::vector<double> BytesPerCall;  // received: bytes a handler got per call
   TSyscallCount Syscalls;
   int ProbeRounds = 1;
   long Idle = -1;
@@ -114,7 +115,7 @@ void RoundTrips(TSerialLine& line, TSink& sink, int warmup, int rounds, TFigures
   });
 }
 
-double BulkIn(TSerialLine& line, TSink& sink, std::uint64_t size) {
+double BulkIn(TSerialLine& line, TSink& sink, std::uint64_t size, double& bytesPerCall) {
   sink.Count(size);
   std::int64_t t0 = 0, end = 0;
   WithPeer([&] {
@@ -125,6 +126,7 @@ double BulkIn(TSerialLine& line, TSink& sink, std::uint64_t size) {
     end = sink.WaitCounted(std::chrono::seconds(60));
     if (end == 0) throw std::runtime_error("bulk receive did not complete");
   });
+  bytesPerCall = static_cast<double>(size) / static_cast<double>(std::max<std::uint64_t>(1, sink.CountCalls()));
   sink.Answer();
   return static_cast<double>(size) * 1e3 / static_cast<double>(end - t0);
 }
@@ -218,6 +220,7 @@ void PrintLine(const std::string& title, const TFigures (&f)[ContenderCount]) {
   PrintRow("request -> 244-byte reply p99 µs", f, [](const TFigures& x) { return Percentile(x.Reply, 0.99); }, us);
   PrintRow("request -> 244-byte reply max µs", f, [](const TFigures& x) { return Max(x.Reply); }, us);
   PrintRow("received MB/s (median of passes)", f, [](const TFigures& x) { return Median(x.InMBs); }, us);
+  PrintRow("received: bytes per handler call", f, [](const TFigures& x) { return Median(x.BytesPerCall); }, us);
   PrintRow("sent MB/s (median of passes)", f, [](const TFigures& x) { return Median(x.OutMBs); }, us);
   PrintRow("system calls per round trip", f, [](const TFigures& x) {
     return x.Syscalls.Valid ? static_cast<double>(x.Syscalls.Total) / x.ProbeRounds : -1.0;
@@ -298,7 +301,9 @@ int main(int argc, char** argv) {
           contender->Open(lines[l].Path(), sink);
           RoundTrips(lines[l], sink, settings.Warmup, settings.Rounds, &figures[l][c]);
           if (settings.Bulk > 0) {
-            figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk));
+            double perCall = 0;
+            figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk, perCall));
+            figures[l][c].BytesPerCall.push_back(perCall);
             figures[l][c].OutMBs.push_back(BulkOut(lines[l], *contender, settings.Bulk));
           }
           contender->Close();

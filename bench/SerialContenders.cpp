@@ -31,7 +31,13 @@ void TSink::Count(std::uint64_t target) {
   FMode = TMode::Count;
   FTarget = target;
   FCounted = 0;
+  FCountCalls = 0;
   FCountedAt = 0;
+}
+
+std::uint64_t TSink::CountCalls() {
+  std::lock_guard lock(FLock);
+  return FCountCalls;
 }
 
 void TSink::Take(const char* /*data*/, std::size_t size, const TReply& reply) {
@@ -46,6 +52,7 @@ void TSink::Take(const char* /*data*/, std::size_t size, const TReply& reply) {
     return;
   }
   std::lock_guard lock(FLock);
+  if (size > 0) ++FCountCalls;
   FCounted += size;
   if (FCountedAt == 0 && FCounted >= FTarget) {
     FCountedAt = NowNs();

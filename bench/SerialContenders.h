@@ -37,6 +37,8 @@ class TSink {
   std::int64_t AnsweredAt() const { return FAnsweredAt.load(); }
   // Blocks until the counted target was reached; the time it was, or 0 after the timeout.
   std::int64_t WaitCounted(std::chrono::milliseconds timeout);
+  // Handler calls that brought counted bytes, since Count.
+  std::uint64_t CountCalls();
 
  private:
   TMode FMode = TMode::Reply;
@@ -46,6 +48,7 @@ class TSink {
   std::atomic<std::int64_t> FAnsweredAt{0};
   std::uint64_t FTarget = 0;
   std::uint64_t FCounted = 0;
+  std::uint64_t FCountCalls = 0;
   std::mutex FLock;
   std::condition_variable FChanged;
   std::int64_t FCountedAt = 0;
