@@ -18,3 +18,4 @@ ensure_packages() {
 }
 KORVEX_PACKAGES+=(xclip)  # e2e: reads the window's exchange log through the clipboard
 KORVEX_PACKAGES+=(clang libclang-rt-14-dev llvm)  # fuzz targets (libFuzzer), sanitizer symbols
+KORVEX_PACKAGES+=(qt6-serialport-dev strace)  # serial benchmark: QSerialPort beside the component, system calls counted

@@ -10,10 +10,23 @@
 namespace MainThread {
 namespace {
 
+// A Send's call: the caller waits on its own stack frame until Done.
+struct TSendCall {
+  const std::function<void()>* Fn = nullptr;
+  std::exception_ptr Error;
+  bool Done = false;
+};
+
+// Either a posted call (its packaged task carries its own failure) or a Send's call.
+struct TItem {
+  std::function<void()> Posted;
+  TSendCall* Sent = nullptr;
+};
+
 struct TQueue {
   std::mutex Lock;
   std::condition_variable Changed;
-  std::deque<std::function<void()>> Calls;
+  std::deque<TItem> Calls;
   std::function<void()> WakeUp;
 };
 
@@ -30,11 +43,11 @@ std::atomic<std::thread::id>& BoundId() {
 // Static initialisation runs on the process's main thread.
 [[maybe_unused]] const bool BoundAtStart = (BoundId().load(), true);
 
-void Enqueue(std::function<void()> call) {
+void Enqueue(TItem item) {
   std::function<void()> wakeUp;
   {
     std::lock_guard lock(Queue().Lock);
-    Queue().Calls.push_back(std::move(call));
+    Queue().Calls.push_back(std::move(item));
     wakeUp = Queue().WakeUp;
   }
   Queue().Changed.notify_all();
@@ -52,7 +65,7 @@ bool IsMainThread() { return std::this_thread::get_id() == Id(); }
 std::future<void> Post(std::function<void()> fn) {
   auto task = std::make_shared<std::packaged_task<void()>>(std::move(fn));
   std::future<void> result = task->get_future();
-  Enqueue([task] { (*task)(); });
+  Enqueue(TItem{[task] { (*task)(); }, nullptr});
   return result;
 }
 
@@ -63,25 +76,13 @@ void Send(const std::function<void()>& fn) {
   }
   // The failure travels back under the queue's lock, and the main thread keeps no reference
   // to it once it has handed it over: the exception object then ends on this thread only.
-  struct TCall {
-    std::exception_ptr Error;
-    bool Done = false;
-  } call;
-  Enqueue([&call, &fn] {
-    std::exception_ptr error;
-    try {
-      fn();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    std::lock_guard lock(Queue().Lock);
-    call.Error = std::move(error);
-    call.Done = true;
-  });
-  WaitUntil([&call] { return call.Done; });
+  TSendCall call;
+  call.Fn = &fn;
+  Enqueue(TItem{{}, &call});
   std::exception_ptr error;
   {
-    std::lock_guard lock(Queue().Lock);
+    std::unique_lock lock(Queue().Lock);
+    Queue().Changed.wait(lock, [&call] { return call.Done; });
     error = std::move(call.Error);
   }
   if (error) std::rethrow_exception(error);
@@ -89,21 +90,37 @@ void Send(const std::function<void()>& fn) {
 
 bool ServePending() {
   if (!IsMainThread()) return false;
-  bool any = false;
+  std::unique_lock lock(Queue().Lock);
+  if (Queue().Calls.empty()) return false;
   for (;;) {
-    std::function<void()> call;
-    {
-      std::lock_guard lock(Queue().Lock);
-      if (Queue().Calls.empty()) break;
-      call = std::move(Queue().Calls.front());
-      Queue().Calls.pop_front();
+    TItem item = std::move(Queue().Calls.front());
+    Queue().Calls.pop_front();
+    lock.unlock();
+    std::exception_ptr error;
+    if (item.Sent) {
+      try {
+        (*item.Sent->Fn)();
+      } catch (...) {
+        error = std::current_exception();
+      }
+    } else {
+      item.Posted();  // a posted call's failure travels back in its future
+      item.Posted = nullptr;
     }
-    call();  // a call's own failure travels back to its caller, never out of here
-    call = nullptr;
+    // One lock both hands the result back and looks for more work, so the woken caller
+    // never finds the lock held by this thread.
+    lock.lock();
+    if (item.Sent) {
+      item.Sent->Error = std::move(error);
+      item.Sent->Done = true;
+    }
+    const bool more = !Queue().Calls.empty();
+    lock.unlock();
     Queue().Changed.notify_all();
-    any = true;
+    if (!more) return true;
+    lock.lock();
+    if (Queue().Calls.empty()) return true;
   }
-  return any;
 }
 
 void SetWakeUp(std::function<void()> wakeUp) {

@@ -63,6 +63,7 @@ class TPosixDevice : public IDevice {
   std::uint32_t Collect(std::uint32_t mask, const TActivity& activity);
   void WriteIssued();                       // a write started: the output is not drained
   void WriteFinished();                     // the writer has handed every byte to the driver
+  void WatchUnwatchedDrain();               // EV_TXEMPTY joined the mask; under FLock
   void Drained(bool ok, std::uint64_t ticket);  // the drain watcher's report
   void ModemChanged(bool ok);
 
@@ -85,6 +86,7 @@ class TPosixDevice : public IDevice {
   std::uint64_t FMaskGeneration = 0;  // 0 until the first mask: the port is still opening
   std::uint32_t FPending = 0;  // events seen under the mask, not yet reported
   std::uint64_t FWrites = 0;   // writes issued; a drain counts only for the latest
+  std::uint64_t FWritesHanded = 0;  // the latest write the writer has handed to the driver
   bool FTxPending = false;     // a write since the last EV_TXEMPTY
   bool FCountsLines = false;   // the driver counts line changes and errors
   TLineCounts FErrorCounts;    // as of the last ClearCommError

@@ -4,6 +4,7 @@
 // breaks (the driver's counters, looked at whenever the line wakes the wait), and the end of
 // output (a watcher blocked in tcdrain). Nothing is polled on a timer.
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -119,8 +120,10 @@ bool TPosixDevice::SetCommMask(std::uint32_t mask) {
     TLineCounts now;
     if (FCountsLines && FDriver->Counts(now)) FEventCounts = now;
   }
+  const bool txEmptyAdded = (mask & EvTxEmpty) && !(FMask & EvTxEmpty);
   FMask = mask;
   FPending &= mask;
+  if (txEmptyAdded) WatchUnwatchedDrain();
   ++FMaskGeneration;
   Wake();
   return true;
@@ -171,9 +174,24 @@ void TPosixDevice::WriteFinished() {
   {
     std::lock_guard lock(FLock);
     ticket = FWrites;
+    FWritesHanded = ticket;
+    // Nobody listens for the drain: waking the watcher at every write would cost a thread
+    // switch and a drain call per write. A mask that adds EV_TXEMPTY arms it (SetCommMask).
+    if (!(FMask & EvTxEmpty)) return;
   }
   // The driver holds the last bytes now; the watcher reports when they have left the line.
   if (FDrainWatcher) FDrainWatcher->Arm(ticket);
+}
+
+void TPosixDevice::WatchUnwatchedDrain() {
+  if (!FTxPending || FWritesHanded != FWrites) return;  // the writer arms it when done
+  // Output that left before anyone listened is settled, as a watched drain would have been.
+  int queued = 0;
+  if (::ioctl(FFd.Get(), TIOCOUTQ, &queued) == 0 && queued == 0) {
+    FTxPending = false;
+    return;
+  }
+  if (FDrainWatcher) FDrainWatcher->Arm(FWrites);
 }
 
 void TPosixDevice::Drained(bool ok, std::uint64_t ticket) {

@@ -346,6 +346,21 @@ TEST_F(PosixPty, WriteDrainedIsReportedOnce) {
   EXPECT_EQ(events, 0u);
 }
 
+TEST_F(PosixPty, OutputThatLeftBeforeTxEmptyJoinedTheMaskIsNotReported) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
+  TManualEvent done;
+  done.Reset();
+  FDevice->StartWrite("abc", 3, done);
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(FDevice->GetResult(TDirection::Write, moved));
+  EXPECT_EQ(FPty.Receive(3), "abc");
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar | EvTxEmpty));
+  FPty.Send("x");
+  std::uint32_t events = 0;
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  EXPECT_EQ(events, EvRxChar);
+}
+
 TEST_F(PosixPty, ModemStatusOfPtyIsNoLineOn) {
   std::uint32_t status = 0xFF;
   ASSERT_TRUE(FDevice->GetCommModemStatus(status));
