@@ -1,8 +1,5 @@
 // korvex-reader: opens a serial line to a Korvex station or its simulator, answers every
 // card-in announcement with a data request and prints each card it receives.
-#include <pthread.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cstdio>
 #include <iostream>
@@ -15,6 +12,7 @@
 #include "tools/CardRecord.h"
 #include "tools/ReaderOptions.h"
 #include "tools/StationDecoder.h"
+#include "tools/StopSignal.h"
 
 namespace {
 
@@ -94,12 +92,7 @@ class TCardReader : public TObject {
 
 int main(int argc, char** argv) {
   MainThread::Bind();
-  // Ctrl+C is taken by a thread of its own through sigwait, so no handler runs inside a lock.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  TStopSignal stopSignal;
 
   try {
     std::string help;
@@ -109,11 +102,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     TCardReader reader(*options);
-    std::thread signals([&] {
-      int signal = 0;
-      sigwait(&stopSignals, &signal);
-      if (signal != 0) reader.Stop();
-    });
+    stopSignal.Watch([&reader] { reader.Stop(); });
     int code = 0;
     try {
       reader.Run();
@@ -121,10 +110,8 @@ int main(int argc, char** argv) {
       std::cerr << "korvex-reader: Error " << e.ErrorCode() << ": " << e.Message() << "\n";
       code = 1;
     }
+    stopSignal.Unwatch();
     reader.PrintSummary();
-    // Wake the signal thread so it can end; its SIGTERM is ours, not a request.
-    pthread_kill(signals.native_handle(), SIGTERM);
-    signals.join();
     return code;
   } catch (const Exception& e) {
     std::cerr << e.Message() << "\n";

@@ -3,16 +3,12 @@
 #include <cerrno>
 
 #include "serial/platform/ManualEvent.h"
-#include "serial/platform/PosixPlatform.h"
+#include "serial/platform/ErrnoText.h"
+#include "serial/platform/NativePlatform.h"
 #include "serial/platform/VirtualDevice.h"
 
 namespace platform {
 namespace {
-
-IPlatform& NativeFallback() {
-  static TPosixPlatform native;
-  return native;
-}
 
 // Counts itself so that tests can tell no event object is left behind.
 class TCountedEvent : public TManualEvent {
@@ -30,7 +26,7 @@ class TCountedEvent : public TManualEvent {
 }  // namespace
 
 TVirtualPlatform::TVirtualPlatform(IPlatform* fallback)
-    : FFallback(fallback ? *fallback : NativeFallback()) {}
+    : FFallback(fallback ? *fallback : NativePlatform()) {}
 
 std::shared_ptr<TVirtualLine> TVirtualPlatform::AddDevice(const std::string& name) {
   std::lock_guard lock(FLock);
@@ -95,8 +91,8 @@ std::int32_t TVirtualPlatform::GetLastError() { return errno; }
 
 void TVirtualPlatform::SetLastError(std::int32_t code) { errno = code; }
 
-std::string TVirtualPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
+std::string TVirtualPlatform::ErrorText(std::int32_t code) { return ErrnoText(code); }
 
-bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return PosixDeviceGone(code); }
+bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return ErrnoDeviceGone(code); }
 
 }  // namespace platform
