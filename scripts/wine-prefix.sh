@@ -14,11 +14,13 @@ com5="$prefix.com5"
 # key does not name, up to COM256, on each start. Naming all numbers and placing a directory
 # where each automatic link would go leaves it no number to take.
 block_automatic_ports() {
-  local n
-  for n in $(seq 1 256); do
+  local n entry
+  for ((n = 1; n <= 256; n++)); do
     [ "$n" = 5 ] && continue
-    [ -L "$prefix/dosdevices/com$n" ] && rm -f "$prefix/dosdevices/com$n"
-    mkdir -p "$prefix/dosdevices/com$n"
+    entry="$prefix/dosdevices/com$n"
+    [ -d "$entry" ] && [ ! -L "$entry" ] && continue
+    rm -f "$entry"
+    mkdir -p "$entry"
   done
 }
 
@@ -56,7 +58,7 @@ create_prefix() {
   local reg="$staging/ports.reg" n
   {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 256); do
+    for ((n = 1; n <= 256; n++)); do
       if [ "$n" = 5 ]; then printf '"COM5"="%s"\r\n' "$com5"; else printf '"COM%d"=""\r\n' "$n"; fi
     done
   } >"$reg"

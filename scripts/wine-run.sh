@@ -11,4 +11,7 @@ source "$here/wine-env.sh"
 build=$(cd "$(dirname "$exe")/.." && pwd)
 export WINEPREFIX=${KORVEX_WINEPREFIX:-$build/wineprefix}
 "$here/wine-prefix.sh" "$WINEPREFIX"
+# One server and one set of system services for a whole test run, rather than a fresh start
+# of both per program; it leaves by itself a minute after the last program.
+"$WINESERVER" -p60 2>/dev/null || true
 exec "$WINELOADER" "$exe" "$@"

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The Windows stage: the Qt-free parts cross-built with mingw-w64 for 32-bit Windows, and their
+# tests under Wine in a private prefix whose only serial port is a test pty.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source scripts/ensure-packages.sh
+ensure_windows_packages
+source scripts/wine-env.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+# The target: 32-bit Windows, always built.
+cmake --preset windows
+cmake --build --preset windows -j "$jobs"
+
+# Its tests need a host that runs 32-bit programs (Wine's 32-bit loader is one). A kernel
+# without 32-bit support runs the same sources built for 64-bit Windows instead.
+preset=windows
+if ! korvex_host_runs_32bit; then
+  echo "note: this kernel runs no 32-bit programs; the tests run on the 64-bit Windows build"
+  preset=windows64
+  cmake --preset windows64
+  cmake --build --preset windows64 -j "$jobs"
+fi
+build=build-$preset
+
+status=0
+ctest --preset "$preset" -j "$jobs" || status=$?
+# The prefix's server outlives each program by a minute; end it with the stage.
+KORVEX_WINE_BITS=$([ "$preset" = windows64 ] && echo 64 || echo 32)
+export KORVEX_WINE_BITS
+source scripts/wine-env.sh
+WINEPREFIX="$PWD/$build/wineprefix" "$WINESERVER" -k 2>/dev/null || true
+exit $status
