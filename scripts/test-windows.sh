@@ -24,12 +24,16 @@ if ! korvex_host_runs_32bit; then
   cmake --build --preset windows64 -j "$jobs"
 fi
 build=build-$preset
-
-status=0
-ctest --preset "$preset" -j "$jobs" || status=$?
-# The prefix's server outlives each program by a minute; end it with the stage.
 KORVEX_WINE_BITS=$([ "$preset" = windows64 ] && echo 64 || echo 32)
 export KORVEX_WINE_BITS
 source scripts/wine-env.sh
-WINEPREFIX="$PWD/$build/wineprefix" "$WINESERVER" -k 2>/dev/null || true
+export WINEPREFIX="$PWD/$build/wineprefix"
+
+# One server and one set of system services for the whole run, rather than a fresh start of
+# both per test program; it leaves by itself a minute after the last program, or at the end.
+scripts/wine-prefix.sh "$WINEPREFIX"
+"$WINESERVER" -p60
+status=0
+ctest --preset "$preset" -j "$jobs" || status=$?
+"$WINESERVER" -k 2>/dev/null || true
 exit $status

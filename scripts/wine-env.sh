@@ -11,14 +11,10 @@ fi
 
 # The bit width of a PE executable: 32 or 64.
 korvex_pe_bits() {
-  python3 - "$1" <<'PY'
-import struct, sys
-with open(sys.argv[1], "rb") as f:
-    data = f.read(4096)
-offset = struct.unpack_from("<I", data, 0x3c)[0]
-machine = struct.unpack_from("<H", data, offset + 4)[0]
-print(64 if machine == 0x8664 else 32)
-PY
+  local offset machine
+  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tu2 -j$((offset + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$machine" = 34404 ]; then echo 64; else echo 32; fi  # 0x8664: x86-64
 }
 
 # True when this host can run 32-bit programs at all (Wine's 32-bit loader is one).

@@ -10,8 +10,11 @@ export KORVEX_WINE_BITS=$(korvex_pe_bits "$exe")
 source "$here/wine-env.sh"
 build=$(cd "$(dirname "$exe")/.." && pwd)
 export WINEPREFIX=${KORVEX_WINEPREFIX:-$build/wineprefix}
-"$here/wine-prefix.sh" "$WINEPREFIX"
-# One server and one set of system services for a whole test run, rather than a fresh start
-# of both per program; it leaves by itself a minute after the last program.
-"$WINESERVER" -p60 2>/dev/null || true
+# The full preparation and check when the prefix is new or holds any port link but COM5.
+ready=1
+[ -f "$WINEPREFIX/system.reg" ] || ready=0
+for entry in "$WINEPREFIX"/dosdevices/com*; do
+  [ -L "$entry" ] && [ "${entry##*/}" != com5 ] && ready=0
+done
+[ "$ready" = 1 ] || "$here/wine-prefix.sh" "$WINEPREFIX"
 exec "$WINELOADER" "$exe" "$@"
