@@ -92,7 +92,17 @@ bool TWin32Device::WaitCommEvent(std::uint32_t& events) {
   // Reset before the mask is read: a change after the read then sets the event again.
   ::ResetEvent(FMaskChanged.Get());
   if (FMask.load() == 0) return Fail(ERROR_INVALID_PARAMETER);
+  for (;;) {
+    DWORD error = ERROR_SUCCESS;
+    if (!WaitOnce(events, error)) return WaitForMaskChange(error);
+    if (events != 0) return true;
+    // No events and no mask change: a wake-up of the system's own (Wine ends a wait on a
+    // line without modem lines this way); waiting on keeps to what the caller relies on.
+    if (::WaitForSingleObject(FMaskChanged.Get(), 0) == WAIT_OBJECT_0) return true;
+  }
+}
 
+bool TWin32Device::WaitOnce(std::uint32_t& events, DWORD& error) {
   std::memset(&FWaitOverlapped, 0, sizeof FWaitOverlapped);
   FWaitOverlapped.hEvent = FWaitDone.Get();
   ::ResetEvent(FWaitDone.Get());
@@ -101,21 +111,22 @@ bool TWin32Device::WaitCommEvent(std::uint32_t& events) {
     events = FWaitEvents;
     return true;
   }
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_IO_PENDING) return WaitForMaskChange(error);
+  error = ::GetLastError();
+  if (error != ERROR_IO_PENDING) return false;
 
   HANDLE both[2] = {FWaitDone.Get(), FMaskChanged.Get()};
   const DWORD woken = ::WaitForMultipleObjects(2, both, FALSE, INFINITE);
-  bool changed = woken == WAIT_OBJECT_0 + 1;
+  const bool changed = woken == WAIT_OBJECT_0 + 1;
   // Windows itself ends the wait on a mask change; where it does not, it is cancelled here.
   if (changed) ::CancelIoEx(FDevice.Get(), &FWaitOverlapped);
   DWORD ignored = 0;
   const BOOL done = ::GetOverlappedResult(FDevice.Get(), &FWaitOverlapped, &ignored, TRUE);
+  events = 0;
   if (changed) return true;  // a mask change reports no events
   if (!done) {
-    const DWORD failure = ::GetLastError();
-    if (failure == ERROR_OPERATION_ABORTED) return true;  // ended by a purge or cancel
-    return WaitForMaskChange(failure);
+    error = ::GetLastError();
+    // Ended by a purge or a cancel (Wine's code for a wait ended by a mask change, too).
+    return error == ERROR_OPERATION_ABORTED;
   }
   events = FWaitEvents;
   return true;

@@ -34,6 +34,8 @@ class TWin32Device : public IDevice {
  private:
   TWin32Device(TWin32Handle device, TWin32Handle waitDone, TWin32Handle maskChanged);
   bool Start(OVERLAPPED& overlapped, bool read, void* buffer, std::uint32_t count, IEvent& done);
+  // One system wait: false with error when it failed; events 0 when it ended without any.
+  bool WaitOnce(std::uint32_t& events, DWORD& error);
   bool WaitForMaskChange(DWORD error);
 
   TWin32Handle FDevice;

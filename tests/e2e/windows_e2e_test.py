@@ -1,8 +1,7 @@
 """The Windows programs under Wine on COM5, one end of a socat pair, against a station or a
 reader on the Linux side; every card must arrive decoded byte for byte.
 
-usage: windows_e2e_test.py WINE_RUN WINEPREFIX READER_EXE EXAMPLES_DIR
-                           [STATION_EXE LINUX_READER]"""
+usage: windows_e2e_test.py WINE_RUN WINEPREFIX READER_EXE LINE_TESTS_EXE EXAMPLES_DIR"""
 import json
 import os
 import subprocess
@@ -119,9 +118,27 @@ def reader_exe_against_scripted_station(wine_run, prefix, reader, examples):
                 % (n + 1, got, k.expected_card(line)))
 
 
+def backend_on_com5(wine_run, prefix, line_tests):
+    """The Win32 backend's own tests on COM5; Wine's differences are reported as skips."""
+    com5 = prefix + ".com5"
+    directory = k.temp_dir("korvex-windows-line-")
+    pair = Pair(com5, os.path.join(directory, "other"))
+    try:
+        check_prefix_ports(prefix, com5)
+        run = subprocess.run([wine_run, line_tests], env=dict(os.environ, KORVEX_TEST_COM="COM5"),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    finally:
+        pair.close()
+    output = run.stdout.decode(errors="replace")
+    print(output)
+    k.check(run.returncode == 0, "the backend's tests on COM5 failed")
+    k.check("PASSED" in output, "the backend's tests did not run")
+
+
 def main():
     k.require(["socat"])
-    wine_run, prefix, reader, examples = sys.argv[1:5]
+    wine_run, prefix, reader, line_tests, examples = sys.argv[1:6]
+    backend_on_com5(wine_run, prefix, line_tests)
     reader_exe_against_scripted_station(wine_run, prefix, reader, examples)
     print("PASS")
 
