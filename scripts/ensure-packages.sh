@@ -1,6 +1,7 @@
 # Sourced by ./test and ./run: installs the Debian packages the project needs, only when missing.
 KORVEX_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev socat xvfb xdotool x11-utils python3 python3-serial)
+KORVEX_PACKAGES+=(fonts-dejavu-extra)  # the window's condensed face, DejaVu Sans Condensed
 
 ensure_packages() {
   local missing=() p
@@ -35,3 +36,4 @@ ensure_windows_packages() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+KORVEX_PACKAGES+=(xclip)  # e2e: reads the window's exchange log through the clipboard

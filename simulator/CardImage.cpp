@@ -1,6 +1,6 @@
 #include "simulator/CardImage.h"
 
-#include <array>
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -18,14 +18,6 @@ constexpr std::size_t StartTimeOffset = 19;
 constexpr std::size_t FinishTimeOffset = 21;
 constexpr std::size_t PunchCountOffset = 23;
 constexpr std::size_t CheckTimeOffset = 25;
-
-// The columns of the line, counted from 0.
-constexpr std::size_t CardNumberColumn = 19, CardNumberWidth = 6;
-constexpr std::size_t CheckColumn = 26, StartColumn = 33, FinishColumn = 40, TimeWidth = 7;
-std::size_t PunchCodeColumn(int i) { return 11 * i + 36; }
-std::size_t PunchTimeColumn(int i) { return 11 * i + 40; }
-std::size_t PunchFieldEnd(int i) { return 11 * i + 46; }  // the line length that makes i present
-constexpr std::size_t PunchCodeWidth = 3, PunchTimeWidth = 6;
 
 // The characters of the field that exist; possibly none.
 std::string_view Field(const ByteString& line, std::size_t column, std::size_t width) {
@@ -77,44 +69,45 @@ void PutCardTime(ByteString& image, std::size_t offset, double value, int hours,
   PutByte(image, offset + 1, t);
 }
 
-void FillCardImageFromLine(const ByteString& line, ByteString& image, int hours, int minutes) {
-  CheckImageSize(image);
-  const std::int32_t number = TextToInteger(Field(line, CardNumberColumn, CardNumberWidth));
-
-  std::array<PunchRecord, PunchFieldCount + 1> records{};  // 1-based
-  int count = 0;
-  double check = 0, start = 0, finish = 0;
-  if (number > 0) {
-    check = TextToReal(Field(line, CheckColumn, TimeWidth));
-    start = TextToReal(Field(line, StartColumn, TimeWidth));
-    finish = TextToReal(Field(line, FinishColumn, TimeWidth));
-    for (int i = 1; i <= PunchFieldCount; ++i) {
-      if (line.size() >= PunchFieldEnd(i)) {
-        records[i].Code = TextToRounded(Field(line, PunchCodeColumn(i), PunchCodeWidth));
-        records[i].Time = TextToReal(Field(line, PunchTimeColumn(i), PunchTimeWidth));
-        if (records[i].Code == 0 && count == 0) count = i - 1;
-      } else if (count == 0) {
-        count = i;
-      }
+TPunchLine ReadPunchLine(const ByteString& line) {
+  TPunchLine p;
+  p.Number = TextToInteger(Field(line, CardNumberColumn, CardNumberWidth));
+  if (p.Number <= 0) return p;
+  p.Check = TextToReal(Field(line, CheckColumn, TimeWidth));
+  p.Start = TextToReal(Field(line, StartColumn, TimeWidth));
+  p.Finish = TextToReal(Field(line, FinishColumn, TimeWidth));
+  for (int i = 1; i <= PunchFieldCount; ++i) {
+    if (line.size() >= PunchFieldEnd(i)) {
+      p.Records[i].Code = TextToRounded(Field(line, PunchCodeColumn(i), PunchCodeWidth));
+      p.Records[i].Time = TextToReal(Field(line, PunchTimeColumn(i), PunchTimeWidth));
+      if (p.Records[i].Code == 0 && p.Count == 0) p.Count = i - 1;
+    } else if (p.Count == 0) {
+      p.Count = i;
     }
   }
+  return p;
+}
 
-  if (number >= 200000) PutByte(image, SeriesOffset, number / 100000);
-  const std::int32_t withinSeries = number % 100000;
+void FillCardImageFromLine(const ByteString& line, ByteString& image, int hours, int minutes) {
+  CheckImageSize(image);
+  const TPunchLine p = ReadPunchLine(line);
+
+  if (p.Number >= 200000) PutByte(image, SeriesOffset, p.Number / 100000);
+  const std::int32_t withinSeries = p.Number % 100000;
   PutByte(image, CardNumberOffset, withinSeries / 256);
   PutByte(image, CardNumberOffset + 1, withinSeries);
 
   // The card holds 36 records; a longer list is cut there and the count says what is placed.
-  if (count > CardPunchCapacity) count = CardPunchCapacity;
+  const int count = std::min(p.Count, CardPunchCapacity);
   PutByte(image, PunchCountOffset, count);
 
   // Without a card number no times were read: the template's empty times stay.
-  if (number > 0) {
-    PutCardTime(image, StartTimeOffset, start, hours, minutes);
-    PutCardTime(image, CheckTimeOffset, check, hours, minutes);
-    PutCardTime(image, FinishTimeOffset, finish, hours, minutes);
+  if (p.Number > 0) {
+    PutCardTime(image, StartTimeOffset, p.Start, hours, minutes);
+    PutCardTime(image, CheckTimeOffset, p.Check, hours, minutes);
+    PutCardTime(image, FinishTimeOffset, p.Finish, hours, minutes);
   }
-  for (int i = 1; i <= count; ++i) PlacePunch(image, i, records[i], hours, minutes);
+  for (int i = 1; i <= count; ++i) PlacePunch(image, i, p.Records[i], hours, minutes);
 }
 
 void FillCardImage(TPunchFile& punchFile, ByteString& image, int hours, int minutes) {

@@ -17,6 +17,29 @@ struct PunchRecord {
   double Time = 0.0;  // minutes.seconds
 };
 
+// The columns of a punch-file line, counted from 0.
+inline constexpr std::size_t CardNumberColumn = 19, CardNumberWidth = 6;
+inline constexpr std::size_t CheckColumn = 26, StartColumn = 33, FinishColumn = 40;
+inline constexpr std::size_t TimeWidth = 7;
+inline constexpr std::size_t PunchCodeWidth = 3, PunchTimeWidth = 6;
+constexpr std::size_t PunchCodeColumn(int i) { return 11 * i + 36; }
+constexpr std::size_t PunchTimeColumn(int i) { return 11 * i + 40; }
+// The line length from which punch i is present.
+constexpr std::size_t PunchFieldEnd(int i) { return 11 * i + 46; }
+
+// One line as the station reads it.
+struct TPunchLine {
+  std::int32_t Number = 0;
+  double Check = 0, Start = 0, Finish = 0;  // read only for a card number above 0
+  // Punches the line gives, before the card's room of 36 cuts the list.
+  int Count = 0;
+  PunchRecord Records[PunchFieldCount + 1];  // 1-based
+};
+
+// Reads the fields of one punch-file line. Raises EConvertError when the card number field
+// is not an integer.
+TPunchLine ReadPunchLine(const ByteString& line);
+
 // 128 bytes: all 0x00 overlaid with the template (card 4101, series 1, no times, one punch).
 ByteString MakeTemplateImage();
 

@@ -123,6 +123,21 @@ void WaitUntil(const std::function<bool()>& done) {
   }
 }
 
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::steady_clock::time_point deadline) {
+  const bool serve = IsMainThread();
+  std::unique_lock lock(Queue().Lock);
+  for (;;) {
+    Queue().Changed.wait_until(
+        lock, deadline, [&] { return done() || (serve && !Queue().Calls.empty()); });
+    if (done()) return true;
+    if (!serve || Queue().Calls.empty()) return false;  // the deadline passed
+    lock.unlock();
+    ServePending();
+    lock.lock();
+  }
+}
+
 void Notify() {
   { std::lock_guard lock(Queue().Lock); }
   Queue().Changed.notify_all();

@@ -2,6 +2,7 @@
 // Hand-over of calls to the main thread. Other threads queue a call and block until the main
 // thread has run it during its message processing; the main thread serves the queue from its
 // event loop (through the wake-up hook) or while it waits for something (WaitUntil).
+#include <chrono>
 #include <functional>
 #include <future>
 #include <thread>
@@ -31,6 +32,9 @@ void SetWakeUp(std::function<void()> wakeUp);
 // tested under the queue's lock after every Notify(), so whoever makes it true must call
 // Notify() afterwards.
 void WaitUntil(const std::function<bool()>& done);
+// The same, giving up at deadline: a program without an event loop times its work with it.
+// Returns whether done() held.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
 void Notify();
 
 }  // namespace MainThread

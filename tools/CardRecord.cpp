@@ -44,12 +44,18 @@ TCardRecord DecodeCardImage(const ByteString& image) {
     }
     card.Punches.push_back(p);
   }
+  if (!card.Punches.empty() && card.Punches.back().Code == 0) card.Punches.back().Empty = true;
   return card;
+}
+
+std::optional<int> SecondsAfterBase(std::optional<int> seconds, int baseSeconds) {
+  if (!seconds) return std::nullopt;
+  return ((*seconds - baseSeconds) % HalfDay + HalfDay) % HalfDay;
 }
 
 std::string FormatCardTime(std::optional<int> seconds, int baseSeconds) {
   if (!seconds) return "-";
-  int elapsed = ((*seconds - baseSeconds) % HalfDay + HalfDay) % HalfDay;
+  const int elapsed = *SecondsAfterBase(seconds, baseSeconds);
   char text[16];
   std::snprintf(text, sizeof text, "%d:%02d:%02d", elapsed / 3600, elapsed / 60 % 60,
                 elapsed % 60);
@@ -67,6 +73,7 @@ std::string FormatCardLine(const TCardRecord& card, int baseSeconds) {
     const TPunch& p = card.Punches[i];
     line += "  " + std::to_string(i + 1) + ":" + std::to_string(p.Code);
     if (p.Seconds) line += "@" + FormatCardTime(p.Seconds, baseSeconds);
+    if (p.Empty) line += " (empty)";
   }
   return line;
 }
@@ -75,20 +82,29 @@ namespace {
 std::string JsonTime(std::optional<int> seconds, int baseSeconds) {
   return seconds ? "\"" + FormatCardTime(seconds, baseSeconds) + "\"" : std::string("null");
 }
+
+std::string JsonSeconds(std::optional<int> seconds, int baseSeconds) {
+  return seconds ? std::to_string(*SecondsAfterBase(seconds, baseSeconds)) : std::string("null");
+}
 }  // namespace
 
 std::string FormatCardJson(const TCardRecord& card, int baseSeconds) {
   std::string json = "{\"card\":" + std::to_string(card.Number) +
                      ",\"series\":" + std::to_string(card.Series) +
                      ",\"check\":" + JsonTime(card.Check, baseSeconds) +
+                     ",\"check_seconds\":" + JsonSeconds(card.Check, baseSeconds) +
                      ",\"start\":" + JsonTime(card.Start, baseSeconds) +
+                     ",\"start_seconds\":" + JsonSeconds(card.Start, baseSeconds) +
                      ",\"finish\":" + JsonTime(card.Finish, baseSeconds) +
+                     ",\"finish_seconds\":" + JsonSeconds(card.Finish, baseSeconds) +
                      ",\"punch_count\":" + std::to_string(card.PunchCount) + ",\"punches\":[";
   for (std::size_t i = 0; i < card.Punches.size(); ++i) {
     const TPunch& p = card.Punches[i];
     if (i) json += ",";
     json += "{\"code\":" + std::to_string(p.Code) +
-            ",\"time\":" + JsonTime(p.Seconds, baseSeconds) + "}";
+            ",\"time\":" + JsonTime(p.Seconds, baseSeconds) +
+            ",\"seconds\":" + JsonSeconds(p.Seconds, baseSeconds) +
+            (p.Empty ? ",\"empty\":true}" : "}");
   }
   return json + "]}";
 }

@@ -10,6 +10,8 @@
 struct TPunch {
   int Code = 0;
   std::optional<int> Seconds;  // absent for punches 31 to 36, which carry no time
+  // The record of code 0 that the station places after the last punch of a short line.
+  bool Empty = false;
 };
 
 struct TCardRecord {
@@ -22,7 +24,11 @@ struct TCardRecord {
 
 TCardRecord DecodeCardImage(const ByteString& image);
 
-// Seconds on the 12-hour clock shown relative to the base time as h:mm:ss, "-" when absent.
+// Seconds on the 12-hour clock counted from the base time, absent when the time is.
+std::optional<int> SecondsAfterBase(std::optional<int> seconds, int baseSeconds);
+// The same shown as h:mm:ss, "-" when absent.
 std::string FormatCardTime(std::optional<int> seconds, int baseSeconds);
 std::string FormatCardLine(const TCardRecord& card, int baseSeconds);
+// One JSON object: each time both as "h:mm:ss" and as seconds after the base (null when
+// unset); the trailing empty record carries "empty": true.
 std::string FormatCardJson(const TCardRecord& card, int baseSeconds);

@@ -1,116 +1,90 @@
 #include "tools/ReaderOptions.h"
 
-#include <array>
 #include <charconv>
-#include <utility>
 
 #include "toolkit/Exception.h"
+#include "toolkit/Version.h"
 
 const char* const ReaderUsage =
     "usage: korvex-reader DEVICE [options]\n"
-    "  Reads cards from a Korvex station (or its simulator) on the serial DEVICE.\n"
-    "  --baud N          line speed (default 4800)\n"
-    "  --data-bits N     5 to 8 (default 8)\n"
-    "  --parity P        none, odd, even, mark or space (default none)\n"
-    "  --stop-bits S     1, 1.5 or 2 (default 1)\n"
-    "  --version         send the version request and print the reply\n"
+    "  Stands in for event software on the serial DEVICE: answers every card-in\n"
+    "  announcement with a data request and prints each card the station sends.\n"
+    "  --ask-version     send the version request first; without --cards, end after\n"
+    "                    the reply; exit status 1 when none comes within 2 s\n"
     "  --form 1|2        data request form used to answer a card-in (default 1)\n"
     "  --base HH:MM      base time of the card times (default 10:00)\n"
-    "  --json            one JSON object per card on standard output\n"
-    "  --cards N         stop after N cards (otherwise Ctrl+C stops)\n";
+    "  --json            one JSON object per card on standard output, each time as\n"
+    "                    \"h:mm:ss\" and as seconds after the base\n"
+    "  --cards N         stop after N cards (otherwise Ctrl+C stops)\n"
+    "  --version         print the program's version\n"
+    "  --help            print this text\n"
+    "Line settings (the window's lists):\n";
 
 namespace {
 
-int ToInt(const std::string& text, const std::string& option) {
+const char* const ReaderExit =
+    "Exit status: 0 done; 1 bad command line, failed open, line failure or no version\n"
+    "reply; 3 the device hung up or vanished.\n";
+
+int ToInt(const std::string& program, const std::string& text, const std::string& option) {
   int value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size())
-    throw Exception("korvex-reader: " + option + " needs a whole number, not '" + text + "'");
+    throw Exception(program + ": " + option + " needs a whole number, not '" + text + "'");
   return value;
-}
-
-template <class E, std::size_t N>
-E Lookup(const std::array<std::pair<const char*, E>, N>& table, const std::string& text,
-         const std::string& option) {
-  for (const auto& [name, value] : table)
-    if (text == name) return value;
-  throw Exception("korvex-reader: " + option + " does not accept '" + text + "'");
-}
-
-const std::array<std::pair<const char*, TBaudRate>, 17> BaudRates = {{
-    {"110", TBaudRate::br110},       {"300", TBaudRate::br300},
-    {"600", TBaudRate::br600},       {"1200", TBaudRate::br1200},
-    {"2400", TBaudRate::br2400},     {"4800", TBaudRate::br4800},
-    {"9600", TBaudRate::br9600},     {"10400", TBaudRate::br10400},
-    {"14400", TBaudRate::br14400},   {"19200", TBaudRate::br19200},
-    {"28800", TBaudRate::br28800},   {"38400", TBaudRate::br38400},
-    {"56000", TBaudRate::br56000},   {"57600", TBaudRate::br57600},
-    {"115200", TBaudRate::br115200}, {"128000", TBaudRate::br128000},
-    {"256000", TBaudRate::br256000},
-}};
-const std::array<std::pair<const char*, TDataBits>, 4> DataBits = {{
-    {"5", TDataBits::db5}, {"6", TDataBits::db6}, {"7", TDataBits::db7}, {"8", TDataBits::db8}}};
-const std::array<std::pair<const char*, TParity>, 5> Parities = {{{"none", TParity::paNone},
-                                                                  {"odd", TParity::paOdd},
-                                                                  {"even", TParity::paEven},
-                                                                  {"mark", TParity::paMark},
-                                                                  {"space", TParity::paSpace}}};
-const std::array<std::pair<const char*, TStopBits>, 3> StopBits = {
-    {{"1", TStopBits::sb1}, {"1.5", TStopBits::sb1_5}, {"2", TStopBits::sb2}}};
-
-int ParseBase(const std::string& text) {
-  auto colon = text.find(':');
-  if (colon == std::string::npos) throw Exception("korvex-reader: --base needs HH:MM");
-  int h = ToInt(text.substr(0, colon), "--base");
-  int m = ToInt(text.substr(colon + 1), "--base");
-  if (h < 0 || h > 23 || m < 0 || m > 59)
-    throw Exception("korvex-reader: --base needs a time from 00:00 to 23:59");
-  return h * 3600 + m * 60;
 }
 
 }  // namespace
 
+int ParseBaseTime(const std::string& program, const std::string& text) {
+  auto colon = text.find(':');
+  if (colon == std::string::npos) throw Exception(program + ": --base needs HH:MM");
+  int h = ToInt(program, text.substr(0, colon), "--base");
+  int m = ToInt(program, text.substr(colon + 1), "--base");
+  if (h < 0 || h > 23 || m < 0 || m > 59)
+    throw Exception(program + ": --base needs a time from 00:00 to 23:59");
+  return h * 3600 + m * 60;
+}
+
 std::optional<TReaderOptions> ParseReaderOptions(int argc, const char* const* argv,
-                                                 std::string& helpText) {
+                                                 std::string& text) {
+  const std::string program = "korvex-reader";
   TReaderOptions o;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw Exception("korvex-reader: " + arg + " needs a value");
+      if (i + 1 >= argc) throw Exception(program + ": " + arg + " needs a value");
       return argv[++i];
     };
     if (arg == "-h" || arg == "--help") {
-      helpText = ReaderUsage;
+      text = std::string(ReaderUsage) + LineOptionsUsage + ReaderExit;
       return std::nullopt;
-    } else if (arg == "--baud") {
-      o.BaudRate = Lookup(BaudRates, value(), arg);
-    } else if (arg == "--data-bits") {
-      o.DataBits = Lookup(DataBits, value(), arg);
-    } else if (arg == "--parity") {
-      o.Parity = Lookup(Parities, value(), arg);
-    } else if (arg == "--stop-bits") {
-      o.StopBits = Lookup(StopBits, value(), arg);
     } else if (arg == "--version") {
+      text = program + " " + KorvexVersion + "\n";
+      return std::nullopt;
+    } else if (IsLineOption(arg)) {
+      ParseLineOption(program, arg, value(), o.Line);
+    } else if (arg == "--ask-version") {
       o.AskVersion = true;
     } else if (arg == "--form") {
-      o.RequestForm = ToInt(value(), arg);
+      o.RequestForm = ToInt(program, value(), arg);
       if (o.RequestForm != 1 && o.RequestForm != 2)
-        throw Exception("korvex-reader: --form is 1 or 2");
+        throw Exception(program + ": --form is 1 or 2");
     } else if (arg == "--base") {
-      o.BaseSeconds = ParseBase(value());
+      o.BaseSeconds = ParseBaseTime(program, value());
     } else if (arg == "--json") {
       o.Json = true;
     } else if (arg == "--cards") {
-      o.Cards = ToInt(value(), arg);
-      if (*o.Cards < 1) throw Exception("korvex-reader: --cards needs a number above 0");
+      o.Cards = ToInt(program, value(), arg);
+      if (*o.Cards < 1) throw Exception(program + ": --cards needs a number above 0");
     } else if (!arg.empty() && arg[0] == '-') {
-      throw Exception("korvex-reader: unknown option " + arg + "\n" + ReaderUsage);
+      throw Exception(program + ": unknown option " + arg + " (see --help)");
     } else if (o.DeviceName.empty()) {
       o.DeviceName = arg;
     } else {
-      throw Exception("korvex-reader: only one device, not also '" + arg + "'");
+      throw Exception(program + ": only one device, not also '" + arg + "'");
     }
   }
-  if (o.DeviceName.empty()) throw Exception(std::string("korvex-reader: no device given\n") + ReaderUsage);
+  if (o.DeviceName.empty()) throw Exception(program + ": no device given (see --help)");
   return o;
 }

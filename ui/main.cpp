@@ -1,18 +1,24 @@
 #include "ui/main.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMetaObject>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "serial/StoredDescription.h"
 #include "toolkit/ErrorReport.h"
 #include "toolkit/qt/Guarded.h"
 #include "toolkit/qt/MessageDialog.h"
 #include "toolkit/qt/Screen.h"
+#include "ui/DevicesPresent.h"
 #include "ui/LineErrorText.h"
+#include "ui/PaneText.h"
 
 TPunchFile PunchFile;
 
@@ -31,9 +37,32 @@ QString ModemText(const char* name, bool on) {
   return QString::fromLatin1(name) + (on ? QStringLiteral(" On") : QStringLiteral(" Off"));
 }
 
+// Items of the drop-down lists at the layout's row height.
+class TRowHeightDelegate : public QStyledItemDelegate {
+ public:
+  TRowHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), FHeight(height) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), FHeight};
+  }
+
+ private:
+  int FHeight;
+};
+
+constexpr int ItemHeight = 13;
+// Gaps kept between a label that grows and its neighbours.
+constexpr int LabelGap = 4;
+
 }  // namespace
 
-TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent), Responder(*this, PunchFile) {
+TFormComPort::TFormComPort(QWidget* parent)
+    : QWidget(parent),
+      Responder(*this, PunchFile),
+      FTickFailures([this](const TFailureReport& report) {
+        // After the tick: the timer must not be held by a box.
+        QMetaObject::invokeMethod(
+            this, [this, report] { ShowTickReport(report); }, Qt::QueuedConnection);
+      }) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
@@ -41,7 +70,13 @@ TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent), Responder(*this, 
   setFixedSize(608, 441);
   ApplyFont();
   SizeLabelsToText();
+  SetUpPanes();
+  SetUpDeviceCombo();
   Ui.ComboBoxDeviceName->setEditText(QStringLiteral("COM1"));
+  Ui.SpeedButtonOpenClose->setStyleSheet(QStringLiteral(
+      "QToolButton { border: 1px solid palette(mid); border-radius: 2px; }"
+      "QToolButton:hover { border-color: palette(shadow); background: palette(light); }"
+      "QToolButton:pressed { background: palette(midlight); }"));
 
   ComPort = std::make_unique<TComPort>(nullptr);
   ComPort->SetName("ComPort");
@@ -52,25 +87,94 @@ TFormComPort::TFormComPort(QWidget* parent) : QWidget(parent), Responder(*this, 
   TimerCardIn.SetInterval(4000);
   TimerCardIn.SetEnabled(false);
   BindHandlers();
+  SetMessageBoxesEndedHook([this] {
+    Guarded([this] { CloseGonePort(); });
+    CloseWhenDialogsEnd();
+  });
 
   Guarded([this] { FormCreate(this); });
 }
 
 TFormComPort::~TFormComPort() {
-  // The port goes first: closing it may still deliver handed-over events to this window.
+  SetMessageBoxesEndedHook(nullptr);
+  // The port closes while everything its handlers use is still whole.
+  ShutDown();
   Guarded([this] { ComPort.reset(); });
 }
+
+void TFormComPort::ShutDown() {
+  FClosed = true;
+  Timer1.SetEnabled(false);
+  TimerCardIn.SetEnabled(false);
+  FTickFailures.Shutdown();
+  FReceivedPaneTimer.stop();
+  if (ComPort) Guarded([this] { ComPort->SetActive(false); });
+}
+
+void TFormComPort::RequestClose(bool dismissDialogs) {
+  if (dismissDialogs) EndMessageBoxes();
+  FCloseRequested = true;
+  CloseWhenDialogsEnd();
+}
+
+void TFormComPort::CloseWhenDialogsEnd() {
+  // A dialog's nested loop may run inside a port event: closing the port there would wait
+  // for the event that waits for the dialog.
+  if (!FCloseRequested || OpenMessageBoxes() > 0) return;
+  FCloseRequested = false;
+  close();
+}
+
+void TFormComPort::SetUpPanes() {
+  Ui.Memo->setMaximumBlockCount(ReceivedPaneLines);
+  Ui.Memo1->setMaximumBlockCount(LogPaneLines);
+  Ui.Memo->setTabChangesFocus(true);
+  Ui.Memo1->setTabChangesFocus(true);
+  // A flood brings hundreds of chunks a second: the pane is updated a few times a second.
+  FReceivedPaneTimer.setSingleShot(true);
+  FReceivedPaneTimer.setInterval(50);
+  connect(&FReceivedPaneTimer, &QTimer::timeout, this, [this] { FlushReceivedPane(); });
+}
+
+void TFormComPort::SetUpDeviceCombo() {
+  for (QComboBox* combo : {static_cast<QComboBox*>(Ui.ComboBoxDeviceName), Ui.ComboBoxBaudRate,
+                           Ui.ComboBoxDataBits, Ui.ComboBoxStopBits, Ui.ComboBoxParity}) {
+    combo->setItemDelegate(new TRowHeightDelegate(ItemHeight, combo));
+  }
+  Ui.ComboBoxDeviceName->BeforePopup = [this] { ListDevicesPresent(); };
+}
+
+void TFormComPort::ListDevicesPresent() {
+  // The stored twenty stay; what follows them is what is present now.
+  constexpr int StoredItems = 20;
+  QComboBox* combo = Ui.ComboBoxDeviceName;
+  const QString text = combo->currentText();
+  while (combo->count() > StoredItems) combo->removeItem(combo->count() - 1);
+  const int room = combo->width();
+  for (const std::string& device : SerialDevicesPresent()) {
+    const QString name = QString::fromStdString(device);
+    combo->addItem(name);
+    if (combo->fontMetrics().horizontalAdvance(name) > room) {
+      combo->setItemData(combo->count() - 1, name, Qt::ToolTipRole);
+    }
+  }
+  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0));
+  combo->setCurrentIndex(-1);
+  combo->setEditText(text);
+}
+
 
 void TFormComPort::ApplyFont() {
   // The font actually matched, not the one asked for: fontconfig answers any family name.
   if (QFontInfo(font()).family() == QStringLiteral("MS Sans Serif")) return;
-  // An 8-point sans-serif at the layout's pixel size: 11-pixel characters in 13-pixel lines.
-  // A condensed face comes closest to the old bitmap font's widths.
+  // An 8-point sans-serif that fits the layout: the texts' widths there are those of the old
+  // bitmap font. The condensed face at 10 pixels is the largest that keeps every caption
+  // within its width and the help lines inside their box, in lines of 13 pixels.
   QFont fallback;
   fallback.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Arial"),
                         QStringLiteral("Sans Serif")});
   fallback.setStyleHint(QFont::SansSerif);
-  fallback.setPixelSize(11);
+  fallback.setPixelSize(10);
   setFont(fallback);
 }
 
@@ -80,6 +184,19 @@ void TFormComPort::SizeLabelsToText() {
     if (label->parentWidget() == Ui.StatusBar) continue;
     label->resize(label->sizeHint().width(), label->height());
   }
+  FitStatusLabel();
+}
+
+void TFormComPort::FitStatusLabel() {
+  // The status grows to the right up to the log pane's edge, then to the left, but never
+  // over "Sent data (decimal)".
+  QLabel* status = Ui.lbStatus;
+  const int width = status->sizeHint().width();
+  const int right = Ui.Memo1->geometry().right() + 1;
+  const int leftmost = Ui.Label17->geometry().right() + 1 + LabelGap;
+  const int left = std::max(leftmost, std::min(376, right - width));
+  status->setGeometry(left, status->y(), std::min(width, right - left), status->height());
+  status->setToolTip(width > right - left ? status->text() : QString());
 }
 
 void TFormComPort::BindHandlers() {
@@ -147,7 +264,14 @@ void TFormComPort::FormCreate(TObject*) {
   Responder.Reset();
 }
 
-void TFormComPort::FormClose(TObject*, TCloseAction&) { ClosePunchFile(PunchFile); }
+void TFormComPort::FormClose(TObject*, TCloseAction&) {
+  // From here on nothing ticks and no box opens: the window is going.
+  FClosed = true;
+  Timer1.SetEnabled(false);
+  TimerCardIn.SetEnabled(false);
+  FTickFailures.Shutdown();
+  ClosePunchFile(PunchFile);
+}
 
 void TFormComPort::ComboBoxDeviceNameChange(TObject*) {
   ComPort->SetDeviceName(Ui.ComboBoxDeviceName->currentText().toStdString());
@@ -182,12 +306,16 @@ void TFormComPort::SpeedButtonOpenCloseClick(TObject*) {
                            static_cast<QWidget*>(Ui.SpeedButtonSend)}) {
     control->setEnabled(active);
   }
-  for (QComboBox* control : {Ui.ComboBoxDeviceName, Ui.ComboBoxBaudRate, Ui.ComboBoxDataBits,
+  for (QComboBox* control : {static_cast<QComboBox*>(Ui.ComboBoxDeviceName), Ui.ComboBoxBaudRate, Ui.ComboBoxDataBits,
                              Ui.ComboBoxStopBits, Ui.ComboBoxParity}) {
     control->setEnabled(!active);
   }
   ShowModemStatus();
-  if (!active) {
+  if (active) {
+    // A fresh line: what went wrong on the last one is news again.
+    FTickFailures.Reset();
+    FDeviceGone = false;
+  } else {
     // Nothing can be answered or announced on a closed port: a request left behind and the
     // repeated announcement would otherwise fail at every tick.
     Responder.ClearReceivedText();
@@ -214,43 +342,63 @@ void TFormComPort::SpinEdit1Change(TObject*) {
 }
 
 template <class F>
-void TFormComPort::RunTick(std::string& lastFailure, F&& work) {
-  FTickFailure = &lastFailure;
-  std::string failure;
-  try {
-    work();
-    lastFailure.clear();
-  } catch (const EAbort&) {
-    // A port error: ComPortError has dealt with it and recorded it in lastFailure.
-  } catch (const Exception& e) {
-    failure = e.Message();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  FTickFailure = nullptr;
-  if (failure.empty() || failure == lastFailure) return;
-  lastFailure = failure;
-  QMetaObject::invokeMethod(
-      this, [failure] { Guarded([&] { ReportException(Exception(failure)); }); },
-      Qt::QueuedConnection);
+void TFormComPort::RunTick(TTick tick, F&& work) {
+  if (FClosed) return;
+  FCurrentTick = tick;
+  Guarded([&] { FTickFailures.Run(tick, std::forward<F>(work)); });
+  FCurrentTick.reset();
+}
+
+void TFormComPort::ShowTickReport(const TFailureReport& report) {
+  if (FClosed) return;
+  Guarded([&] {
+    const QString text = QString::fromLocal8Bit(report.Text.c_str());
+    if (report.Kind == TFailureKind::Port || report.Kind == TFailureKind::DeviceGone) {
+      ShowErrorDialog(text);
+    } else {
+      ReportException(Exception(report.Text));
+    }
+  });
+  Guarded([this] { FTickFailures.ReportClosed(); });
 }
 
 void TFormComPort::Timer1Timer(TObject*) {
-  RunTick(FPollFailure, [this] { Responder.Poll(Ui.seHours->Value(), Ui.seMinutes->Value()); });
+  // The device vanished and its port is about to close: no line may go to it.
+  if (FDeviceGone && ComPort->Active()) return;
+  RunTick(TTick::Poll, [this] { Responder.Poll(Ui.seHours->Value(), Ui.seMinutes->Value()); });
 }
 
 void TFormComPort::TimerCardInTimer(TObject*) {
-  RunTick(FCardInFailure, [this] { Responder.SendCardInByTimer(); });
+  RunTick(TTick::CardIn, [this] { Responder.SendCardInByTimer(); });
 }
 
 void TFormComPort::ComPortRxChar(TObject*) {
-  Guarded([this] { Responder.Receive(ComPort->ReadText()); });
+  Guarded([this] {
+    if (ComPort) Responder.Receive(ComPort->ReadText());
+  });
+}
+
+void TFormComPort::FlushReceivedPane() {
+  if (FPendingReceived.isEmpty()) return;
+  Ui.Memo->appendPlainText(FPendingReceived.join(QLatin1Char('\n')));
+  FPendingReceived.clear();
+}
+
+void TFormComPort::CloseGonePort() {
+  if (FClosed || FGoneText.empty() || OpenMessageBoxes() > 0) return;  // the end of the
+                                                                        // last box comes back
+  const std::string text = std::exchange(FGoneText, {});
+  if (ComPort->Active()) SpeedButtonOpenCloseClick(this);
+  ShowErrorDialog(QString::fromLocal8Bit(text.c_str()));
 }
 
 void TFormComPort::WriteText(const ByteString& bytes) { ComPort->WriteText(bytes); }
 
 void TFormComPort::AddReceivedLine(const ByteString& chunk) {
-  Ui.Memo->appendPlainText(QString::fromLatin1(chunk.data(), static_cast<qsizetype>(chunk.size())));
+  FPendingReceived.append(VisibleChunk(chunk));
+  // More than the pane keeps would only be trimmed again.
+  if (FPendingReceived.size() > ReceivedPaneLines) FPendingReceived.removeFirst();
+  if (!FReceivedPaneTimer.isActive()) FReceivedPaneTimer.start();
 }
 
 void TFormComPort::AddLogLine(const ByteString& line) {
@@ -259,6 +407,7 @@ void TFormComPort::AddLogLine(const ByteString& line) {
 
 void TFormComPort::SetStatus(const std::string& text) {
   Ui.lbStatus->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  FitStatusLabel();
 }
 
 void TFormComPort::ComPortCTSChange(TObject*) { Guarded([this] { ShowModemStatus(); }); }
@@ -280,28 +429,28 @@ void TFormComPort::ComPortLineError(TObject*, TLineErrors LineErrors) {
 
 void TFormComPort::ComPortError(TCustomComPort*, EComError& E, TComAction& Action) {
   Action = TComAction::caAbort;
+  if (FClosed) return;  // the window is going: nothing more is shown
   const std::string text = "Error " + std::to_string(E.ErrorCode()) + ": " + E.Message();
-  if (FTickFailure) {
-    // Inside a timer tick: once per run of identical failures, and only after the tick.
-    const bool repeated = *FTickFailure == text;
-    *FTickFailure = text;
-    if (!repeated) ShowPortErrorLater(text);
+  // Only an open port can lose its device; an open that fails is reported as it is.
+  if (ComPort && ComPort->Active() && IsDeviceGone(E)) {
+    // One dialog, after the port has been closed; closing it here, inside the port's own
+    // operation or event, could wait for itself.
+    if (FDeviceGone) return;
+    FDeviceGone = true;
+    FGoneText = text + "\nThe device is gone; the port has been closed.";
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { CloseGonePort(); }); }, Qt::QueuedConnection);
+    return;
+  }
+  // What else fails on a vanished device until its port is closed adds nothing.
+  if (FDeviceGone && ComPort && ComPort->Active()) return;
+  if (FCurrentTick) {
+    FTickFailures.Failed(*FCurrentTick, TFailureKind::Port, text);
     return;
   }
   if (!FOpenErrorTexts.insert(text).second) return;
   Guarded([&] { ShowErrorDialog(QString::fromLocal8Bit(text.c_str())); });
   FOpenErrorTexts.erase(text);
-}
-
-void TFormComPort::ShowPortErrorLater(const std::string& text) {
-  if (!FOpenErrorTexts.insert(text).second) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this, text] {
-        Guarded([&] { ShowErrorDialog(QString::fromLocal8Bit(text.c_str())); });
-        FOpenErrorTexts.erase(text);
-      },
-      Qt::QueuedConnection);
 }
 
 void TFormComPort::AddReadBytes(std::int32_t Count) {
@@ -330,13 +479,25 @@ void TFormComPort::ShowModemStatus() {
 }
 
 void TFormComPort::closeEvent(QCloseEvent* event) {
+  if (FClosed) {
+    event->accept();
+    return;
+  }
+  if (OpenMessageBoxes() > 0) {
+    // Carried out once the dialogs have ended.
+    FCloseRequested = true;
+    event->ignore();
+    return;
+  }
   TCloseAction action = TCloseAction::caHide;
   Guarded([&] { FormClose(this, action); });
   if (action == TCloseAction::caNone) {
+    FClosed = false;
     event->ignore();
-  } else {
-    event->accept();
+    return;
   }
+  ShutDown();
+  event->accept();
 }
 
 void TFormComPort::showEvent(QShowEvent* event) {
@@ -344,4 +505,5 @@ void TFormComPort::showEvent(QShowEvent* event) {
   if (FShownOnce) return;
   FShownOnce = true;
   CentreOnScreen(*this);
+  Ui.ComboBoxDeviceName->setFocus(Qt::OtherFocusReason);
 }

@@ -1,15 +1,19 @@
 #pragma once
 // The main window: serial settings, the open/close toggle, the send line, the simulator's
 // controls, the two panes, the help text and the status bar; it owns the port and the timers.
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "serial/ComPort.h"
 #include "simulator/PunchFile.h"
 #include "simulator/Responder.h"
+#include "simulator/TickFailures.h"
 #include "toolkit/ByteString.h"
 #include "toolkit/qt/Timer.h"
 #include "ui_main.h"
@@ -80,6 +84,17 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   // Status bar panel 0..6.
   QLabel* StatusPanel(int index) const;
 
+  // Closes the window as its close button does, but only once no dialog is open: a request
+  // made while one is open is carried out when the last one has ended. With dismissDialogs
+  // the open dialogs are ended first and no new one opens (the program is told to quit).
+  void RequestClose(bool dismissDialogs = false);
+  // Shows the received chunks that wait for the next pane update.
+  void FlushReceivedPane();
+
+  // Panes keep their latest lines only.
+  static constexpr int ReceivedPaneLines = 5000;
+  static constexpr int LogPaneLines = 10000;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -91,24 +106,39 @@ class TFormComPort : public QWidget, public TObject, private IResponderSink {
   void AddLogLine(const ByteString& line) override;
   void SetStatus(const std::string& text) override;
 
-  // Runs a timer's work; a failure that repeats unchanged at the following ticks is reported
-  // only the first time, so a stuck request cannot bury the window under boxes. The report is
+  // Runs a timer's work; its failures reach the user through FTickFailures. A report is
   // shown after the tick has returned: Qt holds a timer whose handler is still running, and
   // the timers must go on ticking while a box waits for "OK".
   template <class F>
-  void RunTick(std::string& lastFailure, F&& work);
-  void ShowPortErrorLater(const std::string& text);
+  void RunTick(TTick tick, F&& work);
+  void ShowTickReport(const TFailureReport& report);
+  // The device vanished: closes the port as the toggle does, so nothing more is taken from
+  // the punch file for a line that cannot carry it.
+  void CloseGonePort();
+  // Stops everything that could still report or touch the port; FormClose has run.
+  void ShutDown();
+  void CloseWhenDialogsEnd();
 
   void BindHandlers();
   void ApplyFont();
   void SizeLabelsToText();
+  void FitStatusLabel();
+  void SetUpPanes();
+  void SetUpDeviceCombo();
+  void ListDevicesPresent();
 
   bool FShownOnce = false;
-  // Port error texts whose dialog is open now: a failure repeating at every timer tick while
-  // its dialog waits for "OK" is not stacked a second time.
+  // Port error texts whose dialog is open now: the same failure is not stacked a second time.
   std::set<std::string> FOpenErrorTexts;
-  std::string FPollFailure;
-  std::string FCardInFailure;
-  // The running tick's last failure while a timer's work runs, else null.
-  std::string* FTickFailure = nullptr;
+  TTickFailures FTickFailures;
+  // The tick whose work is running, if any.
+  std::optional<TTick> FCurrentTick;
+  // The device of the open port vanished; reported once, until the port opens again.
+  bool FDeviceGone = false;
+  // The dialog text for the vanished device, until its port has been closed.
+  std::string FGoneText;
+  bool FClosed = false;
+  bool FCloseRequested = false;
+  QStringList FPendingReceived;
+  QTimer FReceivedPaneTimer;
 };

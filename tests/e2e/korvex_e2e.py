@@ -276,19 +276,37 @@ def decode_image(image, base=36000):
     def word(at):
         return image[at] * 256 + image[at + 1]
 
-    def when(at):
-        return clock(word(at), base) if word(at) < HALF_DAY else None
+    def after_base(at):
+        return (word(at) - base) % HALF_DAY if word(at) < HALF_DAY else None
 
     count = image[23]
     punches = []
     for i in range(1, min(count, 36) + 1):
         if i <= 30:
             at = 33 + 16 * ((i - 1) // 5) + 3 * ((i - 1) % 5)
-            punches.append({"code": image[at], "time": when(at + 1)})
+            punches.append(timed({"code": image[at]}, "time", after_base(at + 1), "seconds"))
         else:
-            punches.append({"code": image[32 + 16 * (i - 31)], "time": None})
-    return {"card": word(4), "series": image[6], "check": when(25), "start": when(19),
-            "finish": when(21), "punch_count": count, "punches": punches}
+            punches.append({"code": image[32 + 16 * (i - 31)], "time": None, "seconds": None})
+    card = {"card": word(4), "series": image[6]}
+    for name, at in (("check", 25), ("start", 19), ("finish", 21)):
+        timed(card, name, after_base(at), name + "_seconds")
+    card["punch_count"] = count
+    card["punches"] = mark_empty(punches)
+    return card
+
+
+def timed(record, name, seconds, seconds_name):
+    """A time both as h:mm:ss and as seconds after the base, None when unset."""
+    record[name] = clock(seconds, 0)
+    record[seconds_name] = seconds
+    return record
+
+
+def mark_empty(punches):
+    """The record of code 0 after a short line's last punch is marked as empty."""
+    if punches and punches[-1]["code"] == 0:
+        punches[-1]["empty"] = True
+    return punches
 
 
 def expected_card(line, base_hours=10):
@@ -296,14 +314,17 @@ def expected_card(line, base_hours=10):
     number, check_t, start, finish, punches = parse_line(line)
 
     def elapsed(value):
-        return clock(card_seconds(value, 0, 0), 0)
+        return card_seconds(value, 0, 0) % HALF_DAY
 
-    return {"card": (number % 100000) & 0xFFFF,
-            "series": number // 100000 if number >= 200000 else 1,
-            "check": elapsed(check_t), "start": elapsed(start), "finish": elapsed(finish),
-            "punch_count": len(punches),
-            "punches": [{"code": code & 0xFF, "time": elapsed(t) if i < 30 else None}
-                        for i, (code, t) in enumerate(punches[:36])]}
+    card = {"card": (number % 100000) & 0xFFFF,
+            "series": number // 100000 if number >= 200000 else 1}
+    for name, value in (("check", check_t), ("start", start), ("finish", finish)):
+        timed(card, name, elapsed(value), name + "_seconds")
+    card["punch_count"] = len(punches)
+    card["punches"] = mark_empty(
+        [timed({"code": code & 0xFF}, "time", elapsed(t) if i < 30 else None, "seconds")
+         for i, (code, t) in enumerate(punches[:36])])
+    return card
 
 
 # ---- the window -------------------------------------------------------------------------

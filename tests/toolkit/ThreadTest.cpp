@@ -153,6 +153,21 @@ TEST(ThreadHandOver, MainThreadWaitServesHandOvers) {
   EXPECT_EQ(served, 100);
 }
 
+TEST(ThreadHandOver, TimedWaitServesHandOversAndEndsAtItsDeadline) {
+  // A program without an event loop times its work with this wait: hand-overs must be served
+  // while it waits, and it must end at the deadline even when nothing happens.
+  std::atomic<int> served{0};
+  TBodyThread thread([&](TBodyThread&) {
+    for (int i = 0; i < 10; ++i) TThread::Synchronize([&] { ++served; });
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(MainThread::WaitUntil([] { return false; }, start + 300ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  thread.WaitFor();
+  EXPECT_EQ(served, 10);
+  EXPECT_TRUE(MainThread::WaitUntil([] { return true; }, start));
+}
+
 TEST(ThreadHandOver, DestructionWhileAHandOverIsPendingDeliversIt) {
   TWakeUpCounter wakeUps;
   bool delivered = false;

@@ -38,8 +38,10 @@ TEST(CardRecord, TemplateHasNoTimes) {
   EXPECT_EQ(card.Series, 1);
   EXPECT_FALSE(card.Start.has_value());
   EXPECT_EQ(FormatCardJson(card, Ten),
-            "{\"card\":4101,\"series\":1,\"check\":null,\"start\":null,\"finish\":null,"
-            "\"punch_count\":1,\"punches\":[{\"code\":0,\"time\":\"2:00:00\"}]}");
+            "{\"card\":4101,\"series\":1,\"check\":null,\"check_seconds\":null,"
+            "\"start\":null,\"start_seconds\":null,\"finish\":null,\"finish_seconds\":null,"
+            "\"punch_count\":1,\"punches\":[{\"code\":0,\"time\":\"2:00:00\",\"seconds\":7200,"
+            "\"empty\":true}]}");
 }
 
 TEST(CardRecord, TimesBeforeTheBaseWrapAndOtherBasesShift) {

@@ -101,16 +101,17 @@ TEST(StationDecoder, CorruptFramesAreReportedAndSkipped) {
   struct Case {
     const char* Name;
     ByteString Stream;
-  } cases[] = {{"bad checksum", badSum + good},
-               {"truncated", truncated + good},
-               {"no ETX", noEtx + good},
-               {"garbage first", MakeBytes({0x55, 0x0D, 0x0A}) + good},
-               {"unknown frame", MakeBytes({0x02, 0x7A, 0x03}) + good}};
+    TStationMessageKind First;
+  } cases[] = {{"bad checksum", badSum + good, TStationMessageKind::Corrupt},
+               {"truncated", truncated + good, TStationMessageKind::Corrupt},
+               {"no ETX", noEtx + good, TStationMessageKind::Corrupt},
+               {"garbage first", MakeBytes({0x55, 0x0D, 0x0A}) + good, TStationMessageKind::Noise},
+               {"unknown frame", MakeBytes({0x02, 0x7A, 0x03}) + good, TStationMessageKind::Noise}};
   for (const Case& c : cases) {
     TStationDecoder d;
     auto got = d.Feed(c.Stream);
     ASSERT_GE(got.size(), 2u) << c.Name;
-    EXPECT_EQ(got.front().Kind, TStationMessageKind::Corrupt) << c.Name;
+    EXPECT_EQ(got.front().Kind, c.First) << c.Name;
     EXPECT_FALSE(got.front().Problem.empty()) << c.Name;
     EXPECT_EQ(got.back().Kind, TStationMessageKind::CardData) << c.Name;
     EXPECT_EQ(got.back().Image, image) << c.Name;
@@ -122,4 +123,28 @@ TEST(StationDecoder, IncompleteFrameWaitsForTheRest) {
   TStationDecoder d;
   EXPECT_TRUE(d.Feed(frame.substr(0, frame.size() - 1)).empty());
   EXPECT_EQ(d.Feed(frame.substr(frame.size() - 1)).size(), 1u);
+}
+
+TEST(StationDecoder, RequestsAreNamedAndEachRunOfNoiseIsOneReport) {
+  // Requests another reader sends; noise holding STX bytes that start nothing; a huge run of
+  // noise in one chunk; and a run that continues while a frame start waits for more bytes.
+  const ByteString noise = ByteString("ab") + MakeBytes({0x02, 0x02, 0x7A});
+  const ByteString flood(1 << 20, 'x');
+  TStationDecoder d;
+  auto got = d.Feed(noise + VersionRequest + noise + DataRequest1 + VersionRequestDoubled +
+                    DataRequest2 + flood + CardInAnnouncement + "zz" + ByteString(1, 0x02));
+  auto more = d.Feed(MakeBytes({0x71, 0x03}));
+  got.insert(got.end(), more.begin(), more.end());
+  using K = TStationMessageKind;
+  const std::vector<std::pair<K, std::string>> expected = {
+      {K::Noise, "5 bytes of noise"}, {K::VersionRequest, ""}, {K::Noise, "5 bytes of noise"},
+      {K::DataRequest, ""},           {K::VersionRequest, ""}, {K::DataRequest, ""},
+      {K::Noise, std::to_string(flood.size()) + " bytes of noise"},
+      {K::CardIn, ""},                {K::Noise, "2 bytes of noise"}, {K::VersionRequest, ""}};
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].Kind, expected[i].first) << i;
+    EXPECT_EQ(got[i].Problem, expected[i].second) << i;
+  }
+  EXPECT_EQ(d.Pending(), 0u);
 }

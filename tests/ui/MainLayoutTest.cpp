@@ -7,6 +7,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+#include <QToolButton>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -106,7 +111,7 @@ TEST_F(FormTest, WindowIsFixedSizeWithoutMaximiseAndCaptioned) {
   if (QFontInfo(font).family() == "MS Sans Serif") {
     EXPECT_EQ(font.pointSize(), 8);
   } else {
-    EXPECT_EQ(font.pixelSize(), 11);
+    EXPECT_EQ(font.pixelSize(), 10);
   }
 }
 
@@ -270,4 +275,92 @@ TEST_F(FormTest, TimersAndPortStartAsStored) {
   EXPECT_EQ(Form->ComPort->DeviceName(), "COM1");
   EXPECT_FALSE(Form->ComPort->Active());
   EXPECT_TRUE(Form->ComPort->Options().Empty());
+}
+
+TEST_F(FormTest, EveryTextFitsItsColumnAndNoLabelCoversAControlOrLeavesItsBox) {
+  BuildForm();
+  for (const Placed& c : Controls) {
+    auto* label = qobject_cast<QLabel*>(Child<QWidget>(c.Name));
+    if (label == nullptr) continue;
+    // "Status" is replaced at run time; the others are fixed.
+    if (std::string(c.Name) != "lbStatus") {
+      EXPECT_LE(label->sizeHint().width(), c.W) << c.Name;
+    }
+  }
+  // Every label against every other control with the same parent, and inside that parent.
+  for (QLabel* label : Form->findChildren<QLabel*>()) {
+    QWidget* parent = label->parentWidget();
+    if (parent == Child<QWidget>("StatusBar")) continue;
+    SCOPED_TRACE(label->objectName().toStdString());
+    EXPECT_TRUE(parent->rect().contains(label->geometry())) << label->geometry().right();
+    // Rows in the stored layout are 12 pixels apart for 13-pixel labels: the text, centred,
+    // keeps clear of the top and bottom pixel.
+    const QRect text = label->geometry().adjusted(0, 1, 0, -1);
+    for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (other == label || other->isWindow() || other->objectName().isEmpty()) continue;
+      EXPECT_FALSE(text.intersects(other->geometry()))
+          << other->objectName().toStdString();
+    }
+  }
+  // The help lines clear the box's frame and title.
+  auto* box = Child<QGroupBox>("GroupBox1");
+  const QRect inside = box->contentsRect();
+  for (QLabel* line : box->findChildren<QLabel*>()) {
+    EXPECT_LE(line->geometry().right(), inside.right()) << line->objectName().toStdString();
+  }
+}
+
+TEST_F(FormTest, TabWalksTheWholeOrderFromTheDeviceComboAndPanesPassItOn) {
+  BuildForm();
+  for (QWidget* w : Form->findChildren<QWidget*>()) w->setEnabled(true);  // as if open
+  Form->show();
+  QApplication::setActiveWindow(Form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  const QStringList order = {"ComboBoxDeviceName", "ComboBoxBaudRate", "ComboBoxDataBits",
+                             "ComboBoxStopBits",   "ComboBoxParity",   "Edit",
+                             "Button1",            "Button2",          "CheckBox1",
+                             "CheckBox2",          "SpinEdit1",        "Memo",
+                             "Memo1",              "seHours",          "seMinutes",
+                             "ComboBoxDeviceName"};
+  QStringList walked;
+  for (int i = 0; i < order.size(); ++i) {
+    QWidget* focus = QApplication::focusWidget();
+    // The combo's editor and a pane's viewport stand for their control.
+    while (focus && !order.contains(focus->objectName())) focus = focus->parentWidget();
+    walked << (focus ? focus->objectName() : QString("none"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(walked, order);
+  EXPECT_FALSE(Child<QPlainTextEdit>("Memo1")->toPlainText().contains('\t'));
+}
+
+TEST_F(FormTest, DropDownsShowThirteenPixelItemsAndEnterAddsNoDevice) {
+  BuildForm();
+  for (const char* name : {"ComboBoxDeviceName", "ComboBoxBaudRate", "ComboBoxDataBits",
+                           "ComboBoxStopBits", "ComboBoxParity"}) {
+    EXPECT_EQ(Child<QComboBox>(name)->view()->sizeHintForRow(0), 13) << name;
+  }
+  auto* combo = Child<QComboBox>("ComboBoxDeviceName");
+  combo->lineEdit()->clear();
+  QTest::keyClicks(combo->lineEdit(), "/dev/ttyUSB7");
+  QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(combo->count(), 20);
+  EXPECT_EQ(combo->currentText(), "/dev/ttyUSB7");
+  // A name wider than the field is shown whole in the tooltip.
+  const QString wide = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  combo->setEditText(wide);
+  EXPECT_EQ(combo->toolTip(), wide);
+  combo->setEditText("COM1");
+  EXPECT_TRUE(combo->toolTip().isEmpty());
+}
+
+TEST_F(FormTest, OpenPortButtonIsFlatButFramed) {
+  BuildForm();
+  auto* button = Child<QToolButton>("SpeedButtonOpenClose");
+  EXPECT_TRUE(button->autoRaise());
+  const QImage image = button->grab().toImage();
+  const int y = image.height() / 2;
+  // A frame line at the edge, unlike the face just inside it.
+  EXPECT_NE(image.pixelColor(0, y), image.pixelColor(3, y));
+  EXPECT_NE(image.pixelColor(image.width() - 1, y), image.pixelColor(image.width() - 4, y));
 }

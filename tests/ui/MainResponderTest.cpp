@@ -140,4 +140,30 @@ TEST_F(ResponderTest, TickFailuresAreShownAfterTheTickAndOncePerRun) {
   Form->Timer1Timer(Form.get());
   QTest::qWait(50);
   EXPECT_EQ(ShownBoxes().size(), 2u);
+
+  // Opening the port starts afresh: the same failure after it is news again.
+  PtyPair pty;
+  ASSERT_TRUE(pty.Valid());
+  OpenOn(pty);
+  Form->Ui.SpeedButtonOpenClose->click();
+  Form->TimerCardInTimer(Form.get());
+  QTest::qWait(50);
+  EXPECT_EQ(ShownBoxes().size(), 3u);
+}
+
+TEST_F(ResponderTest, StatusShowsItsWholeTextWithoutCoveringItsNeighbours) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Valid());
+  BuildForm();
+  OpenOn(pty);
+  pty.Write(std::string("\x02\x46\x49\x03", 4));  // answered with the longest status
+  QLabel* status = Form->Ui.lbStatus;
+  for (int i = 0; i < 100 && status->text() == "Status"; ++i) QTest::qWait(20);
+  ASSERT_EQ(status->text(), "FI - KX card in, require data");
+  EXPECT_GE(status->width(), status->sizeHint().width());
+  for (const char* neighbour : {"Label17", "Label4", "Memo1", "Button1"}) {
+    EXPECT_FALSE(status->geometry().intersects(
+        Form->findChild<QWidget*>(neighbour)->geometry()))
+        << neighbour;
+  }
 }

@@ -2,9 +2,12 @@
 
 #include "toolkit/qt/MessageDialog.h"
 
+#include <functional>
+
 namespace {
 
 std::vector<TShownBox> Shown;
+std::function<void()> WhileOpen;
 
 }  // namespace
 
@@ -18,11 +21,15 @@ TApplication& TestApplication() {
     created->SetTitle("Korvex Simulator");
     SetMessageBoxHook([](const QString& caption, const QString& text) {
       Shown.push_back({caption, text});
+      if (WhileOpen) WhileOpen();
     });
     return created;
   }();
   Shown.clear();
+  WhileOpen = nullptr;
   return *app;
 }
+
+void WhileBoxOpen(std::function<void()> work) { WhileOpen = std::move(work); }
 
 const std::vector<TShownBox>& ShownBoxes() { return Shown; }

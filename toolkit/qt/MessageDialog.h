@@ -16,3 +16,10 @@ void ShowMessageBox(const QString& caption, const QString& text, QMessageBox::Ic
 
 // The error dialog: caption "Error", the stop icon, the text and "OK".
 void ShowErrorDialog(const QString& text);
+
+// Boxes open now (nested ones count each).
+int OpenMessageBoxes();
+// Called, from the event loop, whenever the last open box has ended.
+void SetMessageBoxesEndedHook(std::function<void()> hook);
+// Ends the open boxes as if "OK" had been pressed and lets no new one open: the program quits.
+void EndMessageBoxes();
