@@ -5,13 +5,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/ensure-packages.sh
+ensure_packages
 ensure_windows_packages
 source scripts/wine-env.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# The Linux programs that sit at the other end of the line in the e2e tests.
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs" --target korvex-reader korvex-station
+linux_bin="-DKORVEX_LINUX_BIN=$PWD/build/bin"
+
 # The target: 32-bit Windows, always built.
-cmake --preset windows
+cmake --preset windows "$linux_bin"
 cmake --build --preset windows -j "$jobs"
 
 # Its tests need a host that runs 32-bit programs (Wine's 32-bit loader is one). A kernel
@@ -20,7 +26,7 @@ preset=windows
 if ! korvex_host_runs_32bit; then
   echo "note: this kernel runs no 32-bit programs; the tests run on the 64-bit Windows build"
   preset=windows64
-  cmake --preset windows64
+  cmake --preset windows64 "$linux_bin"
   cmake --build --preset windows64 -j "$jobs"
 fi
 build=build-$preset

@@ -1,7 +1,8 @@
 """The Windows programs under Wine on COM5, one end of a socat pair, against a station or a
 reader on the Linux side; every card must arrive decoded byte for byte.
 
-usage: windows_e2e_test.py WINE_RUN WINEPREFIX READER_EXE LINE_TESTS_EXE EXAMPLES_DIR"""
+usage: windows_e2e_test.py WINE_RUN WINEPREFIX READER_EXE LINE_TESTS_EXE EXAMPLES_DIR
+                           [STATION_EXE LINUX_STATION LINUX_READER]"""
 import json
 import os
 import subprocess
@@ -135,11 +136,55 @@ def backend_on_com5(wine_run, prefix, line_tests):
     k.check("PASSED" in output, "the backend's tests did not run")
 
 
+def check_cards(out, lines, who):
+    k.check(len(out) == len(lines), "%s: %d cards printed, %d in the punch file:\n%s"
+            % (who, len(out), len(lines), "\n".join(out)))
+    for n, line in enumerate(lines):
+        got = json.loads(out[n])
+        k.check(got == k.expected_card(line), "%s, line %d: %s\nexpected %s"
+                % (who, n + 1, got, k.expected_card(line)))
+
+
+def station_and_reader(prefix, examples, reader_args, station_args, who):
+    """A reader and a station on the two ends of the pair, one of them a Windows program on
+    COM5 (its arguments begin with WINE_RUN); every card of data.epl arrives decoded."""
+    com5 = prefix + ".com5"
+    directory = k.temp_dir("korvex-windows-pair-")
+    other = os.path.join(directory, "linux")
+    punch_file = os.path.join(examples, "data.epl")
+    lines = k.read_punch_lines(punch_file)
+    cards = str(len(lines))
+    pair = Pair(com5, other)
+    device = lambda windows: "COM5" if windows else other  # noqa: E731
+    try:
+        reader_windows = reader_args[0].endswith("wine-run.sh")
+        reader = Program(reader_args + [device(reader_windows), "--json", "--cards", cards],
+                         ready="listening on")
+        check_prefix_ports(prefix, com5)
+        station_windows = station_args[0].endswith("wine-run.sh")
+        station = Program(station_args + [device(station_windows), "--punch-file", punch_file,
+                                          "--repeat", "1", "--cards", cards], cwd=directory)
+        out, code = reader.finish(120)
+        station_out, station_code = station.finish(60)
+    finally:
+        pair.close()
+    k.check(code == 0, "%s: reader exit code %d; stderr: %s" % (who, code, reader.errors))
+    k.check(station_code == 0, "%s: station exit code %d; stderr: %s"
+            % (who, station_code, station.errors))
+    check_cards(out, lines, who)
+
+
 def main():
     k.require(["socat"])
     wine_run, prefix, reader, line_tests, examples = sys.argv[1:6]
     backend_on_com5(wine_run, prefix, line_tests)
     reader_exe_against_scripted_station(wine_run, prefix, reader, examples)
+    if len(sys.argv) > 8:
+        station, linux_station, linux_reader = sys.argv[6:9]
+        station_and_reader(prefix, examples, [wine_run, reader], [linux_station],
+                           "korvex-reader.exe against korvex-station")
+        station_and_reader(prefix, examples, [linux_reader], [wine_run, station],
+                           "korvex-station.exe against korvex-reader")
     print("PASS")
 
 
