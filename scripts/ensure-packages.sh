@@ -16,6 +16,27 @@ ensure_packages() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# The Windows stage only (./test windows): mingw-w64 cross compilers, GoogleTest's sources for
+# them, and Wine (32-bit, and 64-bit for hosts whose kernel runs no 32-bit programs).
+KORVEX_WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+  wine wine32:i386 wine64 socat python3 python3-serial)
+
+ensure_windows_packages() {
+  local missing=() p
+  for p in "${KORVEX_WINDOWS_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
 KORVEX_PACKAGES+=(xclip)  # e2e: reads the window's exchange log through the clipboard
 KORVEX_PACKAGES+=(clang libclang-rt-14-dev llvm)  # fuzz targets (libFuzzer), sanitizer symbols
 KORVEX_PACKAGES+=(qt6-serialport-dev strace)  # serial benchmark: QSerialPort beside the component, system calls counted

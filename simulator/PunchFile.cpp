@@ -1,11 +1,10 @@
 #include "simulator/PunchFile.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "simulator/PunchFileHandle.h"
 #include "toolkit/Exception.h"
 
 namespace {
@@ -44,27 +43,15 @@ TPunchFile::~TPunchFile() { Close(); }
 void TPunchFile::Open(const std::string& path) {
   Close();
   if (path.empty()) throw OpenError(EINVAL);
-  const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int handle = OpenPunchFileHandle(path);
   if (handle < 0) throw OpenError(errno);
-  // A directory opens on POSIX but cannot be read as a file.
-  struct stat status {};
-  if (::fstat(handle, &status) == 0 && S_ISDIR(status.st_mode)) {
-    ::close(handle);
-    throw OpenError(EISDIR);
-  }
-  if (::flock(handle, LOCK_SH | LOCK_NB) != 0) {
-    const int error = errno;
-    ::close(handle);
-    throw OpenError(error);
-  }
   FHandle = handle;
   FPosition = FFilled = 0;
 }
 
 void TPunchFile::Close() noexcept {
   if (FHandle < 0) return;
-  ::flock(FHandle, LOCK_UN);
-  ::close(FHandle);
+  ClosePunchFileHandle(FHandle);
   FHandle = -1;
   FPosition = FFilled = 0;
 }

@@ -2,10 +2,10 @@
 // SIGINT and SIGTERM for the command-line programs: a thread of its own takes them with
 // sigwait, so no handler ever runs inside a lock, and the main thread hears of it through
 // MainThread::Notify. Build it first in main, before any other thread starts, so that every
-// thread inherits the blocked signals.
+// thread inherits the blocked signals. On Windows, Ctrl+C, Ctrl+Break and closing the console
+// count as SIGINT and SIGTERM (StopSignalsWin32.cpp).
 #include <atomic>
-#include <csignal>
-#include <thread>
+#include <memory>
 
 class TStopSignals {
  public:
@@ -19,9 +19,10 @@ class TStopSignals {
   int Signal() const noexcept { return FSignal.load(); }
 
  private:
-  sigset_t FSignals;
+  struct TWatch;  // the system's side
+  void Raise(int signal) noexcept;
   std::atomic<bool> FRequested{false};
   std::atomic<bool> FEnding{false};
   std::atomic<int> FSignal{0};
-  std::thread FThread;
+  std::unique_ptr<TWatch> FWatch;
 };

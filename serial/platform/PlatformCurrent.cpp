@@ -1,15 +1,10 @@
 #include <atomic>
 
 #include "serial/platform/Platform.h"
-#include "serial/platform/PosixPlatform.h"
+#include "serial/platform/NativePlatform.h"
 
 namespace platform {
 namespace {
-
-IPlatform& Native() {
-  static TPosixPlatform native;
-  return native;
-}
 
 std::atomic<IPlatform*> installed{nullptr};
 
@@ -17,12 +12,12 @@ std::atomic<IPlatform*> installed{nullptr};
 
 IPlatform& Current() {
   IPlatform* backend = installed.load(std::memory_order_acquire);
-  return backend ? *backend : Native();
+  return backend ? *backend : NativePlatform();
 }
 
 IPlatform* Install(IPlatform* backend) {
   IPlatform* previous = installed.exchange(backend, std::memory_order_acq_rel);
-  return previous ? previous : &Native();
+  return previous ? previous : &NativePlatform();
 }
 
 }  // namespace platform

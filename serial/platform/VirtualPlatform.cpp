@@ -4,16 +4,12 @@
 
 #include "serial/platform/LastFailure.h"
 #include "serial/platform/ManualEvent.h"
-#include "serial/platform/PosixPlatform.h"
+#include "serial/platform/ErrnoText.h"
+#include "serial/platform/NativePlatform.h"
 #include "serial/platform/VirtualDevice.h"
 
 namespace platform {
 namespace {
-
-IPlatform& NativeFallback() {
-  static TPosixPlatform native;
-  return native;
-}
 
 // Counts itself so that tests can tell no event object is left behind.
 class TCountedEvent : public TManualEvent {
@@ -31,7 +27,7 @@ class TCountedEvent : public TManualEvent {
 }  // namespace
 
 TVirtualPlatform::TVirtualPlatform(IPlatform* fallback)
-    : FFallback(fallback ? *fallback : NativeFallback()) {}
+    : FFallback(fallback ? *fallback : NativePlatform()) {}
 
 std::shared_ptr<TVirtualLine> TVirtualPlatform::AddDevice(const std::string& name) {
   std::lock_guard lock(FLock);
@@ -99,14 +95,14 @@ void TVirtualPlatform::SetLastError(std::int32_t code) {
   errno = code;
 }
 
-std::string TVirtualPlatform::ErrorText(std::int32_t code) { return PosixErrorText(code); }
+std::string TVirtualPlatform::ErrorText(std::int32_t code) { return ErrnoText(code); }
 
 // Native devices opened through the fallback record their refusals the same way.
 std::string TVirtualPlatform::LastErrorText(std::int32_t code) {
   std::string text = RefusalText(code);
-  return text.empty() ? PosixErrorText(code) : text;
+  return text.empty() ? ErrnoText(code) : text;
 }
 
-bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return PosixDeviceGone(code); }
+bool TVirtualPlatform::IsDeviceGone(std::int32_t code) { return ErrnoDeviceGone(code); }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 
-#include <semaphore>
+#include "tests/toolkit/CountingSignal.h"
 
 #include "EventLine.h"
 #include "EventTestSupport.h"
@@ -54,7 +54,7 @@ class EventThreadTest : public ::testing::Test {
   TComPort FPort{nullptr};
   std::mutex FReportLock;
   Strings FReports;
-  std::counting_semaphore<> FHandedOver{0};
+  TCountingSignal FHandedOver{0};
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <chrono>
-#include <semaphore>
+#include "tests/toolkit/CountingSignal.h"
 #include <stdexcept>
 #include <string>
 
@@ -39,8 +39,8 @@ class TWorker : public TThread {
   }
 
  private:
-  std::counting_semaphore<> FWork{0};
-  std::counting_semaphore<> FDone{0};
+  TCountingSignal FWork{0};
+  TCountingSignal FDone{0};
 };
 
 // Runs a given body on its own thread.
@@ -68,7 +68,7 @@ class TWakeUpCounter {
   bool Queued(std::chrono::milliseconds within) { return FQueued.try_acquire_for(within); }
 
  private:
-  std::counting_semaphore<> FQueued{0};
+  TCountingSignal FQueued{0};
 };
 
 }  // namespace

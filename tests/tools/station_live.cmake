@@ -1,5 +1,5 @@
 # korvex-station, korvex-reader's exit codes and ./run across socat pairs.
-if(TARGET korvex-station AND TARGET korvex-reader)
+if(TARGET korvex-station AND TARGET korvex-reader AND NOT CMAKE_CROSSCOMPILING)
   include(${PROJECT_SOURCE_DIR}/tests/e2e/KorvexPython.cmake)
   foreach(scenario peer exit-codes run)
     add_test(NAME station_live_${scenario}
