@@ -112,10 +112,13 @@ std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activit
 bool TPosixDevice::SetCommMask(std::uint32_t mask) {
   std::lock_guard lock(FLock);
   // What happened up to now is settled under the old mask: a handler assigned later must not
-  // hear of it. The first mask is part of the open: bytes that arrived since the open's purge
-  // are for the handlers the port opened with, and an arrival dropped here could leave a full
-  // input queue that never reports again.
-  if (FMaskGeneration != 0) FPending |= Collect(FMask, Look(0));
+  // hear of it.
+  FPending |= Collect(FMask, Look(0));
+  // The first mask is part of the open: bytes that arrived since the open's purge are for the
+  // handlers the port opened with. Dropped, they could fill the input queue, which then never
+  // reports an arrival again.
+  std::uint32_t queued = 0;
+  if (FMaskGeneration == 0 && FInput.Count(queued) && queued > 0) FPending |= EvRxChar;
   if ((mask & CountedEvents) & ~FMask) {
     TLineCounts now;
     if (FCountsLines && FDriver->Counts(now)) FEventCounts = now;
