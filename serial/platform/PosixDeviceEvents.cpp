@@ -88,11 +88,14 @@ std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activit
   const bool arrival = FInput.TakeArrived() || activity.Arrival;
   if (arrival && !FGone.load()) {
     events |= mask & EvRxChar;
-    if (mask & EvRxFlag) {
-      // The flag can only be seen by taking the bytes; reads then get them from the queue.
+    if (mask & (EvRxChar | EvRxFlag)) {
+      // Taken now, the terminal's buffer refills while the handlers run, and the handler's
+      // read finds the bytes waiting. The flag can only be seen this way at all.
       std::size_t moved = 0;
       if (!FInput.Take(moved) && PosixDeviceGone(errno)) FGone.store(true);
       if (moved > 0) FReader->Nudge();
+    } else {
+      FInput.ArrivalNotTaken();
     }
     // Also the flag among bytes that a waiting read took first; dropped outside the mask.
     if (FInput.TakeFlagSeen()) events |= mask & EvRxFlag;

@@ -96,20 +96,35 @@ ssize_t TPosixInput::Read(void* buffer, std::size_t count, bool waited) {
 bool TPosixInput::Take(std::size_t& moved) {
   moved = 0;
   std::lock_guard lock(FLock);
-  std::uint8_t chunk[4096];
+  FComplete = false;
+  // Larger than the terminal's own read buffer, so one read usually takes all it holds.
+  std::uint8_t chunk[16384];
   while (FHeld.size() < HeldLimit) {
-    const ssize_t n = ReadTerminal(chunk, std::min(sizeof chunk, HeldLimit - FHeld.size()));
+    const std::size_t asked = std::min(sizeof chunk, HeldLimit - FHeld.size());
+    const ssize_t n = ReadTerminal(chunk, asked);
     if (n <= 0) {
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        FComplete = errno == EAGAIN;
+        break;
+      }
       if (n == 0) errno = EIO;
       return false;
     }
     FHeld.insert(FHeld.end(), chunk, chunk + n);
     KeepExcess();
     moved += static_cast<std::size_t>(n);
-    if (static_cast<std::size_t>(n) < sizeof chunk) break;
+    // Fewer than asked: the terminal had no more (what comes meanwhile is a new arrival).
+    if (static_cast<std::size_t>(n) < asked) {
+      FComplete = true;
+      break;
+    }
   }
   return true;
+}
+
+void TPosixInput::ArrivalNotTaken() {
+  std::lock_guard lock(FLock);
+  FComplete = false;
 }
 
 bool TPosixInput::Count(std::uint32_t& count) {
@@ -126,6 +141,13 @@ bool TPosixInput::Deliverable(std::uint32_t& count, std::size_t& moved) {
   {
     std::lock_guard lock(FLock);
     filtering = FFilter.Active();
+  }
+  if (!filtering) {
+    std::lock_guard lock(FLock);
+    if (FComplete && !FHeld.empty()) {
+      count = static_cast<std::uint32_t>(FHeld.size());
+      return true;
+    }
   }
   if (!filtering) return Count(count);
   if (!Take(moved)) return false;

@@ -29,8 +29,12 @@ class TPosixInput {
   // As read(2), held bytes first. waited: the read had been waiting for these bytes.
   ssize_t Read(void* buffer, std::size_t count, bool waited);
   // Moves what the terminal holds now into the queue (up to a limit). False with errno when
-  // reading failed.
+  // reading failed. Taken until the terminal had no more, the queue is complete: every later
+  // arrival is an edge the line-event wait has still to report.
   bool Take(std::size_t& moved);
+  // The wait saw an arrival and did not take it: the terminal may hold bytes that no pending
+  // edge reports, so counts must ask the terminal again.
+  void ArrivalNotTaken();
   // Whether the flag came from the terminal (into the queue or straight to a read) since the
   // last call.
   bool TakeFlagSeen();
@@ -39,7 +43,8 @@ class TPosixInput {
   // Bytes in the queue; false with errno when the terminal cannot tell.
   bool Count(std::uint32_t& count);
   // The bytes reads will deliver. While the filter is on, only bytes taken can be counted, so
-  // what the terminal holds is taken first (moved).
+  // what the terminal holds is taken first (moved). A complete, non-empty queue is counted
+  // without asking the terminal: bytes that came since are reported as a new arrival.
   bool Deliverable(std::uint32_t& count, std::size_t& moved);
   // Drops the held bytes (a purge then empties the terminal's own queue).
   void DropHeld();
@@ -53,6 +58,7 @@ class TPosixInput {
   int FFd;
   std::mutex FLock;
   std::vector<std::uint8_t> FHeld;
+  bool FComplete = false;  // see Take
   std::string FExcess;
   TInputFilter FFilter;
   char FFlag = 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 
 namespace platform {
@@ -63,6 +64,7 @@ bool TPosixTransfer::Start(TJob job, IEvent& done) {
       errno = EBUSY;
       return false;
     }
+    FNudged = false;  // the reads below look at the source anyway
   }
   if (FGone.load()) {
     Finish(0, EIO, done);
@@ -154,6 +156,12 @@ ssize_t TPosixTransfer::ReadSome(std::uint8_t* buffer, std::size_t count, bool w
 }
 
 void TPosixTransfer::Nudge() {
+  {
+    std::lock_guard lock(FLock);
+    FNudged = true;
+    // Only a waiting worker needs waking; one about to start sees the flag.
+    if (!FRunning) return;
+  }
   if (FWake.Valid()) Signal(FWake.Get());
 }
 
@@ -181,19 +189,24 @@ int TPosixTransfer::Transfer(TJob& job) {
     }
     pollfd fds[2] = {{FFd, static_cast<short>(reading ? POLLIN : POLLOUT), 0},
                      {FWake.Get(), POLLIN, 0}};
-    const int r = ::poll(fds, 2, timeout);
+    bool nudged = false;
+    if (reading) {
+      std::lock_guard lock(FLock);
+      nudged = std::exchange(FNudged, false);
+    }
+    // Nudged: the source has bytes the descriptor does not show, so poll() would not end.
+    const int r = nudged ? ::poll(fds, 2, 0) : ::poll(fds, 2, timeout);
     if (r < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    bool nudged = false;
     if (fds[1].revents & POLLIN) {
       std::lock_guard lock(FLock);
       if (FCancel || FQuit) return ECANCELED;
       Drain(FWake.Get());  // a stale signal must not turn this loop into a spin
-      nudged = reading;
+      nudged = nudged || reading;
     }
-    if (r == 0) continue;  // the deadline check above ends the transfer
+    if (r == 0 && !nudged) continue;  // the deadline check above ends the transfer
     if (nudged || (fds[0].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) {
       ssize_t n = reading ? ReadSome(job.ReadBuffer + job.Moved, job.Count - job.Moved, true)
                           : ::write(FFd, job.WriteBytes.data() + job.Moved,

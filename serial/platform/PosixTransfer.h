@@ -77,6 +77,7 @@ class TPosixTransfer {
   IEvent* FDone = nullptr;
   bool FRunning = false;
   bool FCancel = false;
+  bool FNudged = false;  // the read source got bytes since the worker last looked
   bool FQuit = false;
   std::uint32_t FMoved = 0;
   int FError = 0;

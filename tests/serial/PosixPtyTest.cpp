@@ -325,6 +325,25 @@ TEST_F(PosixPty, WaitEndsOnMaskChangeAndReportsWaitingBytes) {
   EXPECT_EQ(errors, 0u);
 }
 
+TEST_F(PosixPty, BytesTheWaitSawButDidNotTakeAreStillCounted) {
+  // The wait takes "ab" for OnRxChar; "cd" then wakes a wait whose mask does not take bytes.
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
+  FPty.Send("ab");
+  std::uint32_t events = 0;
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  ASSERT_TRUE(FDevice->SetCommMask(EvCts));
+  FPty.Send("cd");
+  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(FDevice->SetCommMask(EvCts));  // looks at the line under the old mask
+  std::uint32_t errors = 0, inQueue = 0;
+  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
+  EXPECT_EQ(inQueue, 4u) << "bytes left in the terminal without a pending arrival";
+  ByteString got;
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(ReadAll(got, inQueue, moved));
+  EXPECT_EQ(got, "abcd");
+}
+
 TEST_F(PosixPty, WriteDrainedIsReportedOnce) {
   ASSERT_TRUE(FDevice->SetCommMask(EvTxEmpty));
   TManualEvent done;
