@@ -3,6 +3,9 @@
 // the event thread) run interleaved in one process. Prints latency percentiles, throughput,
 // system calls per round trip, idle wake-ups and the ratios; asserts nothing.
 //   korvex-bench-serial [--quick | --latency-only]
+//   korvex-bench-serial --bulk-in LINE CONTENDER PASSES   (one contender's receiving alone,
+//     for a profiler; LINE 0 openpty, 1 socat; CONTENDER 0 raw, 1 Qt, 2 main, 3 event, 4 raw
+//     with hand-over)
 #include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -34,10 +37,14 @@ constexpr int Raw = 0, Qt = 1, Main = 2, Event = 3, HandOver = 4, ContenderCount
 const char* const Short[ContenderCount] = {"raw poll", "QSerialPort", "comp. main", "comp. event",
                                            "raw+hand-over"};
 
+// Where the scheduler puts a fresh thread beside the peer moves a latency by several µs, so
+// latency takes many short passes, each contender opened anew in each: the percentiles then
+// pool many placements instead of a few.
 struct TSettings {
-  int Passes = 5;
-  int Rounds = 400;      // recorded round trips per contender and pass
-  int Warmup = 50;
+  int Passes = 20;       // latency passes
+  int Rounds = 100;      // recorded round trips per contender and pass
+  int Warmup = 20;
+  int BulkPasses = 5;
   std::uint64_t Bulk = 16u << 20;
   int IdleSeconds = 10;
   int ProbeRounds = 300;
@@ -201,6 +208,21 @@ int Probe(int kind, int which, int rounds) {
   return 0;
 }
 
+// One contender's bulk receive alone, for profiling: prints MB/s of each pass.
+int BulkProbe(int kind, int which, int passes) {
+  TSerialLine line(kind == 0 ? TSerialLine::TKind::OpenPty : TSerialLine::TKind::Socat);
+  TSink sink;
+  auto contender = Make(which);
+  contender->Open(line.Path(), sink);
+  for (int pass = 0; pass < passes; ++pass) {
+    double perCall = 0;
+    const double mbs = BulkIn(line, sink, 16u << 20, perCall);
+    std::printf("%s received %.1f MB/s, %.0f bytes per handler call\n", Short[which], mbs, perCall);
+  }
+  contender->Close();
+  return 0;
+}
+
 void PrintRow(const char* label, const TFigures (&f)[ContenderCount],
               const std::function<double(const TFigures&)>& value, const char* format) {
   std::printf("  %-36s", label);
@@ -277,10 +299,15 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (argc >= 5 && std::strcmp(argv[1], "--bulk-in") == 0) {
+    QCoreApplication app(argc, argv);
+    THandOverAdapter adapter;
+    return BulkProbe(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+  }
   const bool quick = argc >= 2 && std::strcmp(argv[1], "--quick") == 0;
-  if (quick) settings = {2, 50, 10, 1u << 20, 1, 30};
+  if (quick) settings = {4, 25, 10, 2, 1u << 20, 1, 30};
   const bool latencyOnly = argc >= 2 && std::strcmp(argv[1], "--latency-only") == 0;
-  if (latencyOnly) settings = {5, 400, 50, 0, 0, 0};
+  if (latencyOnly) settings = {20, 100, 20, 0, 0, 0, 0};
 
   QCoreApplication app(argc, argv);
   THandOverAdapter adapter;
@@ -290,8 +317,8 @@ int main(int argc, char** argv) {
                             TSerialLine(TSerialLine::TKind::Socat)};
     TFigures figures[2][ContenderCount];
     std::printf("korvex-bench-serial%s: %d passes, each contender in turn, %d round trips "
-                "each pass, %llu bytes each way for throughput\n",
-                quick ? " --quick" : "", settings.Passes, settings.Rounds,
+                "each pass; in the first %d passes also %llu bytes each way for throughput\n",
+                quick ? " --quick" : "", settings.Passes, settings.Rounds, settings.BulkPasses,
                 static_cast<unsigned long long>(settings.Bulk));
     std::fflush(stdout);
     for (int pass = 0; pass < settings.Passes; ++pass) {
@@ -303,7 +330,7 @@ int main(int argc, char** argv) {
           lines[l].Flush();
           contender->Open(lines[l].Path(), sink);
           RoundTrips(lines[l], sink, settings.Warmup, settings.Rounds, &figures[l][c]);
-          if (settings.Bulk > 0) {
+          if (settings.Bulk > 0 && pass < settings.BulkPasses) {
             double perCall = 0;
             figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk, perCall));
             figures[l][c].BytesPerCall.push_back(perCall);
