@@ -10,11 +10,6 @@
 #include <utility>
 
 namespace platform {
-namespace {
-// Held bytes are the owner's unread input; past this the terminal keeps the rest itself.
-constexpr std::size_t HeldLimit = 1 << 20;
-}  // namespace
-
 void TPosixInput::SetFlag(char flag) {
   std::lock_guard lock(FLock);
   FFlag = flag;
@@ -93,14 +88,15 @@ ssize_t TPosixInput::Read(void* buffer, std::size_t count, bool waited) {
   return more > 0 ? static_cast<ssize_t>(n) + more : static_cast<ssize_t>(n);
 }
 
-bool TPosixInput::Take(std::size_t& moved) {
+bool TPosixInput::Take(std::size_t& moved, std::size_t limit) {
   moved = 0;
   std::lock_guard lock(FLock);
   FComplete = false;
+  limit = std::min(limit, HeldLimit);
   // Larger than the terminal's own read buffer, so one read usually takes all it holds.
   std::uint8_t chunk[16384];
-  while (FHeld.size() < HeldLimit) {
-    const std::size_t asked = std::min(sizeof chunk, HeldLimit - FHeld.size());
+  while (FHeld.size() < limit) {
+    const std::size_t asked = std::min(sizeof chunk, limit - FHeld.size());
     const ssize_t n = ReadTerminal(chunk, asked);
     if (n <= 0) {
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) {

@@ -1,6 +1,7 @@
 #pragma once
 // The device's input as one queue: bytes the line-event wait has already taken from the
-// terminal to look at them (the flag character), followed by what the terminal still holds.
+// terminal (for OnRxChar, and to look for the flag character), followed by what the terminal
+// still holds.
 // Every read goes through here, so the order of the bytes is kept. Bytes are filtered as the
 // control block says (TInputFilter) as they leave the terminal.
 #include <sys/types.h>
@@ -28,10 +29,12 @@ class TPosixInput {
   void OnArrival(std::function<void()> arrival) { FOnArrival = std::move(arrival); }
   // As read(2), held bytes first. waited: the read had been waiting for these bytes.
   ssize_t Read(void* buffer, std::size_t count, bool waited);
-  // Moves what the terminal holds now into the queue (up to a limit). False with errno when
-  // reading failed. Taken until the terminal had no more, the queue is complete: every later
-  // arrival is an edge the line-event wait has still to report.
-  bool Take(std::size_t& moved);
+  // Held bytes are the owner's unread input; past this the terminal keeps the rest itself.
+  static constexpr std::size_t HeldLimit = 1 << 20;
+  // Moves what the terminal holds now into the queue, until it holds limit bytes. False with
+  // errno when reading failed. Taken until the terminal had no more, the queue is complete:
+  // every later arrival is an edge the line-event wait has still to report.
+  bool Take(std::size_t& moved, std::size_t limit = HeldLimit);
   // The wait saw an arrival and did not take it: the terminal may hold bytes that no pending
   // edge reports, so counts must ask the terminal again.
   void ArrivalNotTaken();
