@@ -336,8 +336,11 @@ class Xvfb:
         for number in range(140 + os.getpid() % 40, 260):
             if os.path.exists("/tmp/.X%d-lock" % number):
                 continue
+            # -noreset: by default the server resets when its last client leaves, and a program
+            # started during that reset cannot connect (Qt then aborts).
             process = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                ["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                 "-noreset"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             socket = "/tmp/.X11-unix/X%d" % number
             # The socket may be another server's that took the number first: ours must live on.
