@@ -91,12 +91,14 @@ std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activit
     events |= mask & EvRxChar;
     if (mask & (EvRxChar | EvRxFlag)) {
       // Taken now, the terminal's buffer refills while the handlers run, and the handler's
-      // read finds the bytes waiting. The flag can only be seen this way at all. For OnRxChar
-      // alone no more is held than the input size, so input flow control still holds the
-      // sender back about where a driver with that buffer would.
-      const std::size_t limit = (mask & EvRxFlag) ? TPosixInput::HeldLimit
-                                : FInputSize > 0       ? FInputSize
-                                                       : DefaultInputSize;
+      // read finds the bytes waiting. The flag can only be seen this way at all. Under input
+      // flow control OnRxChar alone holds no more than the input size, so the terminal still
+      // fills and holds the sender back about where a driver with that buffer would.
+      const bool inputFlow = (FDcb.Flags & fInX) ||
+                             ((FDcb.Flags & fRtsControlMask) >> 12) == RtsControlHandshake;
+      const std::size_t limit = (mask & EvRxFlag) || !inputFlow ? TPosixInput::HeldLimit
+                                : FInputSize > 0                ? FInputSize
+                                                                : DefaultInputSize;
       std::size_t moved = 0;
       if (!FInput.Take(moved, limit) && PosixDeviceGone(errno)) FGone.store(true);
       if (moved > 0) FReader->Nudge();

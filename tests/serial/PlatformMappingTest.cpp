@@ -1,13 +1,17 @@
 // Pure mappings of the POSIX backend: control block onto termios, device names, priorities.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "serial/platform/DeviceNames.h"
+#include "serial/platform/PosixInput.h"
 #include "serial/platform/PosixInputFilter.h"
 #include "serial/platform/PosixLineCounts.h"
 #include "serial/platform/PosixPriority.h"
 #include "serial/platform/PosixTermios.h"
+#include "toolkit/ByteString.h"
 
 using namespace platform;
 
@@ -305,4 +309,24 @@ TEST(InputFilter, UnmarksReplacesAndDropsAlikeInAnyChunking) {
     EXPECT_EQ(a, c.Delivered);
     EXPECT_EQ(b, c.Delivered);
   }
+}
+
+TEST(PosixInput, BytesBeyondTheHeldLimitAreCountedAndReadInOrder) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  ByteString sent;
+  for (int i = 0; i < 300; ++i) sent.push_back(static_cast<char>('A' + i % 26));
+  ASSERT_EQ(::write(fds[1], sent.data(), sent.size()), 300);
+  platform::TPosixInput input(fds[0]);
+  std::size_t moved = 0;
+  ASSERT_TRUE(input.Take(moved, 100));
+  EXPECT_EQ(moved, 100u);
+  std::uint32_t count = 0;
+  ASSERT_TRUE(input.Deliverable(count, moved));
+  EXPECT_EQ(count, 300u) << "the terminal's rest has no arrival left to report it";
+  ByteString got(300, '\0');
+  EXPECT_EQ(input.Read(got.data(), got.size(), false), 300);
+  EXPECT_EQ(got, sent);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }

@@ -344,25 +344,6 @@ TEST_F(PosixPty, BytesTheWaitSawButDidNotTakeAreStillCounted) {
   EXPECT_EQ(got, "abcd");
 }
 
-TEST_F(PosixPty, ArrivalBeyondTheInputSizeIsCountedAndReadInOrder) {
-  // The wait holds no more than the input size; the rest stays in the terminal.
-  ASSERT_TRUE(FDevice->SetupComm(100, 100));
-  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
-  ByteString sent;
-  for (int i = 0; i < 300; ++i) sent.push_back(static_cast<char>('A' + i % 26));
-  FPty.Send(sent);
-  std::this_thread::sleep_for(20ms);
-  std::uint32_t events = 0;
-  ASSERT_TRUE(FDevice->WaitCommEvent(events));
-  std::uint32_t errors = 0, inQueue = 0;
-  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
-  EXPECT_EQ(inQueue, 300u);
-  ByteString got;
-  std::uint32_t moved = 0;
-  ASSERT_TRUE(ReadAll(got, inQueue, moved));
-  EXPECT_EQ(got, sent);
-}
-
 TEST_F(PosixPty, WriteDrainedIsReportedOnce) {
   ASSERT_TRUE(FDevice->SetCommMask(EvTxEmpty));
   TManualEvent done;
