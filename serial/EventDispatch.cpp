@@ -46,7 +46,11 @@ void TCustomComPort::WaitForEvent() {
   if (!thread->ParkPoint()) return;
   if (FEventMask == 0) return;
   if (FSynchronizeEvents) {
-    TThread::Synchronize([this] { DispatchEvents(); });
+    // While the main thread wakes, the device can take what arrives: a read then finds more.
+    TThread::Synchronize([this] { DispatchEvents(); },
+                         [this] {
+                           if (FEventMask & platform::EvRxChar) FHandle->TakeArrivingBytes();
+                         });
   } else {
     DispatchEvents();
   }

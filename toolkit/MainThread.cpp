@@ -69,8 +69,9 @@ std::future<void> Post(std::function<void()> fn) {
   return result;
 }
 
-void Send(const std::function<void()>& fn) {
+void Send(const std::function<void()>& fn, const std::function<void()>& meanwhile) {
   if (IsMainThread()) {
+    if (meanwhile) meanwhile();
     fn();
     return;
   }
@@ -79,6 +80,7 @@ void Send(const std::function<void()>& fn) {
   TSendCall call;
   call.Fn = &fn;
   Enqueue(TItem{{}, &call});
+  if (meanwhile) [&meanwhile]() noexcept { meanwhile(); }();
   std::exception_ptr error;
   {
     std::unique_lock lock(Queue().Lock);

@@ -18,8 +18,10 @@ bool IsMainThread();
 // Queues fn for the main thread and returns at once; the future carries fn's end or exception.
 std::future<void> Post(std::function<void()> fn);
 // Runs fn on the main thread and returns after it has run; fn's exception is rethrown here.
-// On the main thread itself fn runs directly.
-void Send(const std::function<void()>& fn);
+// On the main thread itself fn runs directly. meanwhile, if given, runs on the calling thread
+// once fn is queued, while the main thread is being woken for it; it must not throw (fn's
+// record lives on this call's frame).
+void Send(const std::function<void()>& fn, const std::function<void()>& meanwhile = {});
 
 // Runs every queued call; on any other thread it does nothing. Returns whether any ran.
 bool ServePending();

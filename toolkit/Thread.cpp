@@ -103,7 +103,10 @@ void TThread::SetTimeCritical() noexcept {
   if (errno == 0 && lowest < present) (void)setpriority(PRIO_PROCESS, static_cast<id_t>(id), lowest);
 }
 
-void TThread::Synchronize(const std::function<void()>& fn) { MainThread::Send(fn); }
+void TThread::Synchronize(const std::function<void()>& fn,
+                          const std::function<void()>& meanwhile) {
+  MainThread::Send(fn, meanwhile);
+}
 
 void TThread::WaitFor() {
   if (!FThread.joinable()) return;

@@ -44,7 +44,9 @@ class TThread {
   std::thread::native_handle_type NativeHandle() { return FThread.native_handle(); }
 
   // Runs fn on the main thread and blocks until it has run; fn's exception is rethrown here.
-  static void Synchronize(const std::function<void()>& fn);
+  // meanwhile (which must not throw) runs on this thread while the main thread is woken.
+  static void Synchronize(const std::function<void()>& fn,
+                          const std::function<void()>& meanwhile = {});
 
   // Waits for the thread's end. On the main thread hand-overs are served meanwhile, so a thread
   // blocked in Synchronize can still finish.

@@ -114,6 +114,10 @@ class IDevice {
   // and again with events that did not happen. With the mask at 0 it fails at once (EINVAL),
   // so a stop that cleared the mask just before the wait began cannot be missed.
   virtual bool WaitCommEvent(std::uint32_t& events) = 0;
+  // Called after a wait reported EV_RXCHAR, while its handlers are being handed to another
+  // thread: a device may take bytes that arrived meanwhile from the system, so the handler
+  // finds them waiting. Never blocks, never fails.
+  virtual void TakeArrivingBytes() {}
   // Start a transfer. Returns true when done at once; false with last error ErrorIoPending
   // while it runs. The event is reset by the caller beforehand and set on completion.
   // StartWrite keeps its own copy of the bytes.

@@ -36,6 +36,7 @@ class TPosixDevice : public IDevice {
   bool PurgeComm(std::uint32_t flags) override;
   bool SetCommMask(std::uint32_t mask) override;
   bool WaitCommEvent(std::uint32_t& events) override;
+  void TakeArrivingBytes() override;
   bool StartRead(void* buffer, std::uint32_t count, IEvent& done) override;
   bool StartWrite(const void* buffer, std::uint32_t count, IEvent& done) override;
   bool GetResult(TDirection direction, std::uint32_t& moved) override;
@@ -61,6 +62,8 @@ class TPosixDevice : public IDevice {
   TActivity Look(int timeoutMs);
   // The events of mask that activity and the driver's counters show; under FLock.
   std::uint32_t Collect(std::uint32_t mask, const TActivity& activity);
+  // What one take for the line-event wait may hold; under FLock.
+  std::size_t TakeLimit(std::uint32_t mask) const;
   void WriteIssued();                       // a write started: the output is not drained
   void WriteFinished();                     // the writer has handed every byte to the driver
   void WatchUnwatchedDrain();               // EV_TXEMPTY joined the mask; under FLock
@@ -85,6 +88,7 @@ class TPosixDevice : public IDevice {
   std::uint32_t FMask = 0;
   std::uint64_t FMaskGeneration = 0;  // 0 until the first mask: the port is still opening
   std::uint32_t FPending = 0;  // events seen under the mask, not yet reported
+  bool FTakenEarly = false;    // TakeArrivingBytes took bytes the wait has not seen
   std::uint64_t FWrites = 0;   // writes issued; a drain counts only for the latest
   std::uint64_t FWritesHanded = 0;  // the latest write the writer has handed to the driver
   bool FTxPending = false;     // a write since the last EV_TXEMPTY

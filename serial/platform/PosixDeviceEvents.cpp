@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "serial/platform/PosixDevice.h"
 #include "serial/platform/PosixPlatform.h"
@@ -83,6 +84,29 @@ TPosixDevice::TActivity TPosixDevice::Look(int timeoutMs) {
   return activity;
 }
 
+std::size_t TPosixDevice::TakeLimit(std::uint32_t mask) const {
+  const bool inputFlow = (FDcb.Flags & fInX) ||
+                         ((FDcb.Flags & fRtsControlMask) >> 12) == RtsControlHandshake;
+  if ((mask & EvRxFlag) || !inputFlow) return TPosixInput::HeldLimit;
+  return FInputSize > 0 ? FInputSize : DefaultInputSize;
+}
+
+void TPosixDevice::TakeArrivingBytes() {
+  std::size_t limit;
+  {
+    std::lock_guard lock(FLock);
+    if (!(FMask & EvRxChar) || FGone.load()) return;
+    limit = TakeLimit(FMask);
+  }
+  std::size_t moved = 0;
+  if (!FInput.Take(moved, limit) || moved == 0) return;
+  FReader->Nudge();
+  // Taken before the wait looked, these bytes no longer wake it (epoll drops a report whose
+  // bytes are gone); the next wait reports them itself if the handlers leave them unread.
+  std::lock_guard lock(FLock);
+  FTakenEarly = true;
+}
+
 std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activity) {
   std::uint32_t events = 0;
   // Bytes that a waiting read took at once may have left before the wait looked.
@@ -94,13 +118,8 @@ std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activit
       // read finds the bytes waiting. The flag can only be seen this way at all. Under input
       // flow control OnRxChar alone holds no more than the input size, so the terminal still
       // fills and holds the sender back about where a driver with that buffer would.
-      const bool inputFlow = (FDcb.Flags & fInX) ||
-                             ((FDcb.Flags & fRtsControlMask) >> 12) == RtsControlHandshake;
-      const std::size_t limit = (mask & EvRxFlag) || !inputFlow ? TPosixInput::HeldLimit
-                                : FInputSize > 0                ? FInputSize
-                                                                : DefaultInputSize;
       std::size_t moved = 0;
-      if (!FInput.Take(moved, limit) && PosixDeviceGone(errno)) FGone.store(true);
+      if (!FInput.Take(moved, TakeLimit(mask)) && PosixDeviceGone(errno)) FGone.store(true);
       if (moved > 0) FReader->Nudge();
     } else {
       FInput.ArrivalNotTaken();
@@ -153,6 +172,7 @@ bool TPosixDevice::WaitCommEvent(std::uint32_t& events) {
     if (FMask == 0) return Fail(EINVAL);
     generation = FMaskGeneration;
     mask = FMask;
+    if (std::exchange(FTakenEarly, false) && FInput.Held() > 0) FPending |= EvRxChar;
     if (FPending & mask) {
       events = FPending & mask;
       FPending &= ~events;

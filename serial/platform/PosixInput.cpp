@@ -123,6 +123,11 @@ void TPosixInput::ArrivalNotTaken() {
   FComplete = false;
 }
 
+std::size_t TPosixInput::Held() {
+  std::lock_guard lock(FLock);
+  return FHeld.size();
+}
+
 bool TPosixInput::Count(std::uint32_t& count) {
   std::lock_guard lock(FLock);
   int waiting = 0;

@@ -43,6 +43,8 @@ class TPosixInput {
   bool TakeFlagSeen();
   // Whether a waiting read took new bytes since the last call.
   bool TakeArrived();
+  // Bytes taken and not yet read.
+  std::size_t Held();
   // Bytes in the queue; false with errno when the terminal cannot tell.
   bool Count(std::uint32_t& count);
   // The bytes reads will deliver. While the filter is on, only bytes taken can be counted, so

@@ -344,6 +344,35 @@ TEST_F(PosixPty, BytesTheWaitSawButDidNotTakeAreStillCounted) {
   EXPECT_EQ(got, "abcd");
 }
 
+TEST_F(PosixPty, BytesTakenWhileHandlersAreHandedOverAreStillReported) {
+  ASSERT_TRUE(FDevice->SetCommMask(EvRxChar));
+  FPty.Send("ab");
+  std::uint32_t events = 0;
+  ASSERT_TRUE(FDevice->WaitCommEvent(events));
+  ByteString got;
+  std::uint32_t errors = 0, inQueue = 0, moved = 0;
+  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
+  ASSERT_TRUE(ReadAll(got, inQueue, moved));
+  EXPECT_EQ(got, "ab");
+  // "cd" comes after the handler's read and is taken before the next wait.
+  FPty.Send("cd");
+  std::this_thread::sleep_for(20ms);
+  FDevice->TakeArrivingBytes();
+  std::atomic<bool> returned{false};
+  std::thread waiter([&] {
+    events = 0;
+    FDevice->WaitCommEvent(events);
+    returned = true;
+  });
+  for (int i = 0; i < 100 && !returned; ++i) std::this_thread::sleep_for(10ms);
+  if (!returned) FDevice->SetCommMask(EvRxChar);  // ends the wait, reporting nothing
+  waiter.join();
+  EXPECT_EQ(events, EvRxChar) << "bytes taken early must still wake the next wait";
+  ASSERT_TRUE(FDevice->ClearCommError(errors, &inQueue));
+  ASSERT_TRUE(ReadAll(got, inQueue, moved));
+  EXPECT_EQ(got, "cd");
+}
+
 TEST_F(PosixPty, WriteDrainedIsReportedOnce) {
   ASSERT_TRUE(FDevice->SetCommMask(EvTxEmpty));
   TManualEvent done;
