@@ -1,14 +1,7 @@
 #include "toolkit/Thread.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-
 #include "toolkit/MainThread.h"
+#include "toolkit/ThreadPriority.h"
 
 TThread::~TThread() { StopAndWait(); }
 
@@ -19,7 +12,7 @@ void TThread::Start() {
 void TThread::Run() {
   {
     std::lock_guard lock(FLock);
-    FSystemId = static_cast<int>(::gettid());
+    FSystemId = ThreadPriority::CurrentSystemId();
   }
   try {
     Execute();
@@ -85,22 +78,12 @@ bool TThread::ParkPoint() {
 
 void TThread::SetTimeCritical() noexcept {
   if (!FThread.joinable()) return;
-  sched_param param{};
-  param.sched_priority = 0;
-  // A real-time class lets one busy thread freeze a core; the time-sharing class never does.
-  (void)pthread_setschedparam(FThread.native_handle(), SCHED_OTHER, &param);
   int id = 0;
   {
     std::lock_guard lock(FLock);
     id = FSystemId;
   }
-  rlimit limit{};
-  if (id == 0 || getrlimit(RLIMIT_NICE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
-  // RLIMIT_NICE allows nice values down to 20 - limit without privileges.
-  const int lowest = 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
-  errno = 0;
-  const int present = getpriority(PRIO_PROCESS, static_cast<id_t>(id));
-  if (errno == 0 && lowest < present) (void)setpriority(PRIO_PROCESS, static_cast<id_t>(id), lowest);
+  ThreadPriority::RaiseToTimeCritical(FThread.native_handle(), id);
 }
 
 void TThread::Synchronize(const std::function<void()>& fn,
