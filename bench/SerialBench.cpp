@@ -1,6 +1,6 @@
 // Serial performance beside the best libraries: over an openpty pair and a socat pair, raw
 // poll/read/write, QSerialPort and the port component (events on the main thread, events on
-// the event thread) run interleaved in one process. Prints latency percentiles, throughput,
+// the event thread) run interleaved, each pass in a process of its own. Prints latency percentiles, throughput,
 // system calls per round trip, idle wake-ups and the ratios; asserts nothing.
 //   korvex-bench-serial [--quick | --latency-only]
 //   korvex-bench-serial --bulk-in LINE CONTENDER PASSES   (one contender's receiving alone,
@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -208,6 +209,57 @@ int Probe(int kind, int which, int rounds) {
   return 0;
 }
 
+// One pass over both lines, each contender in turn (pass says which leads), in this process;
+// prints each figure as a line for the parent: H|R line contender µs, I line contender MB/s
+// bytes-per-call, O line contender MB/s.
+int Pass(int pass, int rounds, int warmup, std::uint64_t bulk) {
+  TSerialLine lines[2] = {TSerialLine(TSerialLine::TKind::OpenPty),
+                          TSerialLine(TSerialLine::TKind::Socat)};
+  for (int l = 0; l < 2; ++l) {
+    for (int i = 0; i < ContenderCount; ++i) {
+      const int c = (i + pass) % ContenderCount;
+      TSink sink;
+      auto contender = Make(c);
+      lines[l].Flush();
+      contender->Open(lines[l].Path(), sink);
+      TFigures f;
+      RoundTrips(lines[l], sink, warmup, rounds, &f);
+      for (double v : f.Handler) std::printf("H %d %d %.3f\n", l, c, v);
+      for (double v : f.Reply) std::printf("R %d %d %.3f\n", l, c, v);
+      if (bulk > 0) {
+        double perCall = 0;
+        const double in = BulkIn(lines[l], sink, bulk, perCall);
+        std::printf("I %d %d %.3f %.1f\n", l, c, in, perCall);
+        std::printf("O %d %d %.3f\n", l, c, BulkOut(lines[l], *contender, bulk));
+      }
+      contender->Close();
+    }
+  }
+  return 0;
+}
+
+bool ReadPass(const std::string& command, TFigures (&figures)[2][ContenderCount]) {
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return false;
+  char kind = 0;
+  int l = 0, c = 0;
+  double v = 0, w = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe)) {
+    const int n = std::sscanf(line, "%c %d %d %lf %lf", &kind, &l, &c, &v, &w);
+    if (n < 4 || l < 0 || l > 1 || c < 0 || c >= ContenderCount) continue;
+    TFigures& f = figures[l][c];
+    if (kind == 'H') f.Handler.push_back(v);
+    if (kind == 'R') f.Reply.push_back(v);
+    if (kind == 'I' && n == 5) {
+      f.InMBs.push_back(v);
+      f.BytesPerCall.push_back(w);
+    }
+    if (kind == 'O') f.OutMBs.push_back(v);
+  }
+  return ::pclose(pipe) == 0;
+}
+
 // One contender's bulk receive alone, for profiling: prints MB/s of each pass.
 int BulkProbe(int kind, int which, int passes) {
   TSerialLine line(kind == 0 ? TSerialLine::TKind::OpenPty : TSerialLine::TKind::Socat);
@@ -299,6 +351,17 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (argc >= 6 && std::strcmp(argv[1], "--pass") == 0) {
+    QCoreApplication app(argc, argv);
+    THandOverAdapter adapter;
+    try {
+      return Pass(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                  std::strtoull(argv[5], nullptr, 10));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "pass: %s\n", e.what());
+      return 1;
+    }
+  }
   if (argc >= 5 && std::strcmp(argv[1], "--bulk-in") == 0) {
     QCoreApplication app(argc, argv);
     THandOverAdapter adapter;
@@ -321,24 +384,14 @@ int main(int argc, char** argv) {
                 quick ? " --quick" : "", settings.Passes, settings.Rounds, settings.BulkPasses,
                 static_cast<unsigned long long>(settings.Bulk));
     std::fflush(stdout);
+    // Each pass in a process of its own: where the scheduler keeps a process's threads moves
+    // its latencies by several µs, so passes pool many processes, not one.
     for (int pass = 0; pass < settings.Passes; ++pass) {
-      for (int l = 0; l < 2; ++l) {
-        for (int i = 0; i < ContenderCount; ++i) {
-          const int c = (i + pass) % ContenderCount;  // a different one leads each pass
-          TSink sink;
-          auto contender = Make(c);
-          lines[l].Flush();
-          contender->Open(lines[l].Path(), sink);
-          RoundTrips(lines[l], sink, settings.Warmup, settings.Rounds, &figures[l][c]);
-          if (settings.Bulk > 0 && pass < settings.BulkPasses) {
-            double perCall = 0;
-            figures[l][c].InMBs.push_back(BulkIn(lines[l], sink, settings.Bulk, perCall));
-            figures[l][c].BytesPerCall.push_back(perCall);
-            figures[l][c].OutMBs.push_back(BulkOut(lines[l], *contender, settings.Bulk));
-          }
-          contender->Close();
-        }
-      }
+      const std::string command = "'" + self + "' --pass " + std::to_string(pass) + " " +
+                                  std::to_string(settings.Rounds) + " " +
+                                  std::to_string(settings.Warmup) + " " +
+                                  std::to_string(pass < settings.BulkPasses ? settings.Bulk : 0);
+      if (!ReadPass(command, figures)) throw std::runtime_error("pass " + std::to_string(pass) + " failed");
     }
     for (int l = 0; l < 2 && settings.ProbeRounds > 0; ++l)
       for (int c = 0; c < ContenderCount; ++c) {
