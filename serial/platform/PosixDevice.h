@@ -89,6 +89,7 @@ class TPosixDevice : public IDevice {
   std::uint64_t FMaskGeneration = 0;  // 0 until the first mask: the port is still opening
   std::uint32_t FPending = 0;  // events seen under the mask, not yet reported
   bool FTakenEarly = false;    // TakeArrivingBytes took bytes the wait has not seen
+  std::size_t FLastTake = 0;   // bytes the wait's last take moved
   std::uint64_t FWrites = 0;   // writes issued; a drain counts only for the latest
   std::uint64_t FWritesHanded = 0;  // the latest write the writer has handed to the driver
   bool FTxPending = false;     // a write since the last EV_TXEMPTY

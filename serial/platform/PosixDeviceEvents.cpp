@@ -19,6 +19,8 @@ namespace {
 constexpr std::uint32_t ModemEvents = EvCts | EvDsr | EvRing | EvRlsd;
 constexpr std::uint32_t CountedEvents = ModemEvents | EvBreak | EvErr;
 constexpr std::size_t DefaultInputSize = 4096;  // the port's own default
+// A take of half the terminal's buffer (4 KiB) or more: the sender is streaming.
+constexpr std::size_t StreamingTake = 2048;
 
 }  // namespace
 
@@ -95,7 +97,9 @@ void TPosixDevice::TakeArrivingBytes() {
   std::size_t limit;
   {
     std::lock_guard lock(FLock);
-    if (!(FMask & EvRxChar) || FGone.load()) return;
+    // Only while bytes stream in: after a short arrival the read would find nothing, and the
+    // handler would wait for it.
+    if (!(FMask & EvRxChar) || FGone.load() || FLastTake < StreamingTake) return;
     limit = TakeLimit(FMask);
   }
   std::size_t moved = 0;
@@ -120,6 +124,7 @@ std::uint32_t TPosixDevice::Collect(std::uint32_t mask, const TActivity& activit
       // fills and holds the sender back about where a driver with that buffer would.
       std::size_t moved = 0;
       if (!FInput.Take(moved, TakeLimit(mask)) && PosixDeviceGone(errno)) FGone.store(true);
+      FLastTake = moved;
       if (moved > 0) FReader->Nudge();
     } else {
       FInput.ArrivalNotTaken();
