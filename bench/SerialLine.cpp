@@ -38,7 +38,7 @@ int OpenRaw(const std::string& path) {
 
 }  // namespace
 
-TSerialLine::TSerialLine(TKind kind) : FKind(kind) {
+TSerialLine::TSerialLine(TKind kind) {
   if (kind == TKind::OpenPty) {
     int master = -1, slave = -1;
     char name[256];
@@ -85,10 +85,6 @@ TSerialLine::~TSerialLine() {
     std::error_code ignored;
     std::filesystem::remove_all(FDir, ignored);
   }
-}
-
-std::string TSerialLine::Describe() const {
-  return FKind == TKind::OpenPty ? "openpty pair, " + FPath : "socat pty pair, " + FPath;
 }
 
 void TSerialLine::PeerWrite(const char* data, std::size_t size) {

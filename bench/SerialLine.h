@@ -19,7 +19,6 @@ class TSerialLine {
   const std::string& Path() const { return FPath; }
   int Peer() const { return FPeer; }
   pid_t Relay() const { return FRelay; }  // socat's pid, or 0
-  std::string Describe() const;
 
   // Peer side, all with a timeout that throws: the line must not hang the benchmark.
   void PeerWrite(const char* data, std::size_t size);
@@ -27,7 +26,6 @@ class TSerialLine {
   void Flush();                       // both directions emptied
 
  private:
-  TKind FKind;
   std::string FPath;
   std::string FDir;
   int FPeer = -1;

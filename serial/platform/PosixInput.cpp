@@ -130,6 +130,10 @@ std::size_t TPosixInput::Held() {
 
 bool TPosixInput::Count(std::uint32_t& count) {
   std::lock_guard lock(FLock);
+  return CountLocked(count);
+}
+
+bool TPosixInput::CountLocked(std::uint32_t& count) {
   int waiting = 0;
   if (::ioctl(FFd, FIONREAD, &waiting) != 0) return false;
   count = static_cast<std::uint32_t>(FHeld.size() + static_cast<std::size_t>(waiting));
@@ -138,19 +142,14 @@ bool TPosixInput::Count(std::uint32_t& count) {
 
 bool TPosixInput::Deliverable(std::uint32_t& count, std::size_t& moved) {
   moved = 0;
-  bool filtering;
   {
     std::lock_guard lock(FLock);
-    filtering = FFilter.Active();
-  }
-  if (!filtering) {
-    std::lock_guard lock(FLock);
-    if (FComplete && !FHeld.empty()) {
+    if (!FFilter.Active()) {
+      if (!FComplete || FHeld.empty()) return CountLocked(count);
       count = static_cast<std::uint32_t>(FHeld.size());
       return true;
     }
   }
-  if (!filtering) return Count(count);
   if (!Take(moved)) return false;
   std::lock_guard lock(FLock);
   count = static_cast<std::uint32_t>(FHeld.size());

@@ -59,6 +59,7 @@ class TPosixInput {
   // KeepExcess holds them after the bytes given.
   ssize_t ReadTerminal(std::uint8_t* buffer, std::size_t count);
   void KeepExcess();
+  bool CountLocked(std::uint32_t& count);
 
   int FFd;
   std::mutex FLock;
